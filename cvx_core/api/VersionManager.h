@@ -1,0 +1,42 @@
+#pragma once
+
+namespace cvx
+{
+
+/** Asks the maker's web service once, on a background thread, for the latest released version
+    of the product and raises a flag when it is newer than the built-in version. One instance
+    is shared by every processor of the process through a juce::SharedResourcePointer. */
+class VersionManager : private juce::Thread
+{
+public:
+    /** Starts the query of cvx::api::product_version at once. */
+    VersionManager();
+
+    /** Starts the query of the given endpoint (used to point the check at a test server). */
+    explicit VersionManager (const juce::String& productVersionAddress);
+
+    ~VersionManager() override;
+
+    /** True when the service reported a version newer than the built-in one. Any thread. */
+    bool isNewVersionAvailable() const noexcept { return newVersionAvailable.load(); }
+
+    /** True when the dotted version number `reply` is newer than `current`. A reply holding
+        anything but digits and points is never newer. */
+    static bool isNewer (const juce::String& reply, const juce::String& current);
+
+    /** The version built into the program. */
+    static const juce::String currentVersion;
+
+    /** The product name sent with the query. */
+    static const juce::String productName;
+
+private:
+    void run() override;
+
+    juce::String address;
+    std::atomic<bool> newVersionAvailable { false };
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VersionManager)
+};
+
+} // namespace cvx

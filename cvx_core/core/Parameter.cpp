@@ -1,0 +1,58 @@
+namespace cvx
+{
+
+AudioParameter::AudioParameter (State& s, const juce::String& identifier)
+    : Serializable (identifier), state (s)
+{
+    parameter = state.parameters.getParameter (id);
+    rawValue = state.parameters.getRawParameterValue (id);
+    modulation = 0.0f;
+    pullBase();
+}
+
+void AudioParameter::pull()
+{
+    pullBase();
+}
+
+void AudioParameter::pullBase()
+{
+    // Bindings are only made for ids of the layout.
+    jassert (parameter != nullptr && rawValue != nullptr);
+    if (parameter == nullptr || rawValue == nullptr)
+        return;
+
+    const float v = rawValue->load();
+    value = v;
+    normalisedValue = parameter->convertTo0to1 (v);
+    modulation = state.modulators.getModulation (id);
+
+    const float modulatedNormalised = clamp01 (modulation + normalisedValue);
+    modulatedNormalisedValue = modulatedNormalised;
+    modulatedValue = parameter->convertFrom0to1 (modulatedNormalised);
+}
+
+void AudioParameter::push0to1 (float normalised)
+{
+    jassert (parameter != nullptr);
+    if (parameter == nullptr)
+        return;
+
+    const auto& range = parameter->getNormalisableRange();
+    const float v = juce::jlimit (range.start, range.end, parameter->convertFrom0to1 (clamp01 (normalised)));
+    const float n = parameter->convertTo0to1 (v);
+
+    // The host receives the normalised form of the snapped plain value.
+    parameter->beginChangeGesture();
+    parameter->setValue (n);
+    parameter->sendValueChangedMessageToListeners (n);
+    parameter->endChangeGesture();
+
+    value = v;
+    normalisedValue = n;
+    const float modulatedNormalised = clamp01 (modulation + n);
+    modulatedNormalisedValue = modulatedNormalised;
+    modulatedValue = parameter->convertFrom0to1 (modulatedNormalised);
+}
+
+} // namespace cvx

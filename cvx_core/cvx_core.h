@@ -1,0 +1,47 @@
+/*
+ BEGIN_JUCE_MODULE_DECLARATION
+
+  ID:                 cvx_core
+  vendor:             Corvane
+  version:            0.8.0
+  name:               Corvane plug-in library
+  description:        Processor base, state model, parameter bindings, settings cache, version
+                      check, DSP helpers and widgets shared by Corvane plug-ins.
+  license:            Proprietary
+  minimumCppStandard: 17
+
+  dependencies:       juce_audio_processors juce_audio_utils juce_dsp juce_gui_basics
+
+ END_JUCE_MODULE_DECLARATION
+*/
+
+#pragma once
+#define CVX_CORE_H_INCLUDED
+
+#include <juce_audio_processors/juce_audio_processors.h>
+#include <juce_audio_utils/juce_audio_utils.h>
+#include <juce_dsp/juce_dsp.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "core/Identifiers.h"
+#include "core/Serializable.h"
+#include "cache/CacheFile.h"
+#include "cache/ValueFile.h"
+#include "api/Api.h"
+#include "api/VersionManager.h"
+#include "core/ModulatorMatrix.h"
+#include "core/State.h"
+#include "core/Processor.h"
+#include "core/Parameter.h"
+#include "core/AudioProcessor.h"
+#include "dsp/SIMD_Interface.h"
+#include "dsp/Compressor.h"
+#include "dsp/FFT.h"
+#include "ui/SpectrumDisplay.h"

@@ -1,0 +1,3 @@
+#include "cvx_core.h"
+
+#include "api/VersionManager.cpp"

@@ -1,0 +1,6 @@
+#include "cvx_core.h"
+
+#include "dsp/SIMD_Interface.cpp"
+#include "dsp/Compressor.cpp"
+#include "dsp/FFT.cpp"
+#include "ui/SpectrumDisplay.cpp"

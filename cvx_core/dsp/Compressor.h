@@ -1,0 +1,90 @@
+#pragma once
+
+namespace cvx::dsp
+{
+
+/** The gain computer of one band in one direction, in the linear domain.
+    Mode 0 compresses downward (loud material towards the threshold), mode 1 upward (quiet
+    material towards the threshold, with a lookahead delay). The owner sets the parameters,
+    feeds the detector from the band (or a sidechain band) and then applies the gain in place.
+    Audio thread, except prepare. Meters are atomics the editor may read at any time. */
+class Compressor
+{
+public:
+    enum Mode { downward = 0, upward = 1 };
+
+    explicit Compressor (int mode);
+    ~Compressor();
+
+    /** Sizes the detector and the lookahead delay (maximumDelaySeconds) and creates one
+        envelope and one gain meter per channel. Called once per compressor. */
+    void prepare (juce::dsp::ProcessSpec spec, float maximumDelaySeconds);
+
+    /** Lookahead time in seconds; sets the delay to that many samples (limited to the delay
+        line's size). */
+    void setLookahead (float seconds);
+
+    /** Attack in ms. The effective attack time used for the coefficient is the attack plus
+        the lookahead time. */
+    void setAttack (float milliseconds);
+
+    /** Release in ms. */
+    void setRelease (float milliseconds);
+
+    /** Threshold as a linear amplitude. */
+    void setThreshold (float linear) noexcept { threshold.store (linear); }
+    void setRatio (float r) noexcept { ratio.store (r); }
+
+    /** Peak-detects the source (channels linked) over its samples and smooths it with the
+        attack and release coefficients into the detector buffer. */
+    void feedDetector (const juce::dsp::AudioBlock<float>& source) noexcept;
+
+    /** Delays the block by the lookahead and applies the gain computed from the detector,
+        in place. The detector must have been fed for the same samples. */
+    void applyCompression (juce::dsp::AudioBlock<float>& block) noexcept;
+
+    /** coefficient = exp (-1 / (T / 1000 * sampleRate)); 0 for T = 0. */
+    static float timeToCoefficient (float milliseconds, float sampleRate) noexcept;
+
+    int getMode() const noexcept { return mode; }
+    float getThreshold() const noexcept { return threshold.load(); }
+    float getRatio() const noexcept { return ratio.load(); }
+    float getAttackCoefficient() const noexcept { return attackCoefficient; }
+    float getReleaseCoefficient() const noexcept { return releaseCoefficient; }
+    float getEffectiveAttackTime() const noexcept { return effectiveAttackTime.load(); }
+    float getLookahead() const noexcept { return lookaheadTime.load(); }
+    int getDelaySamples() const noexcept { return delaySamples; }
+    float getEnvelope() const noexcept { return envelope.load(); }
+    float getSampleRate() const noexcept { return sampleRate; }
+
+    /** Meters per channel: the detector level and the gain of the last sample processed.
+        A channel that does not exist reads 0. Any thread. */
+    int getNumMeters() const noexcept { return (int) envelopeMeters.size(); }
+    float getEnvelopeMeter (int channel) const noexcept;
+    float getGainMeter (int channel) const noexcept;
+
+    /** The detector buffer (one channel). */
+    const juce::AudioBuffer<float>& getDetector() const noexcept { return detector; }
+
+private:
+    float sampleRate = 44100.0f;
+    int maximumBlockSize = 1;
+    float coefficientSampleRate = 44100.0f;
+    float attackCoefficient = 0.0f, releaseCoefficient = 0.0f;
+    std::atomic<float> effectiveAttackTime { 0.0f }, releaseTime { 0.0f }, envelope { 0.0f };
+    juce::AudioBuffer<float> detector;
+    juce::dsp::DelayLine<float, juce::dsp::DelayLineInterpolationTypes::Linear> delay;
+    int delaySamples = 0;
+    const float fadeInLevel = 1e-5f;
+    const float lowestLevel = 1e-8f;
+    const float fadeSlope = 100100.1015625f;  // 1 / (fadeInLevel - lowestLevel)
+    int mode = downward;
+    std::atomic<float> threshold { 1.0f }, attack { 8.0f }, release { 50.0f }, ratio { 1.0f };
+    std::atomic<float> lookaheadTime { 0.0f };
+    std::vector<std::unique_ptr<std::atomic<float>>> envelopeMeters, gainMeters;
+    float meterSmoothing = 0.0f;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Compressor)
+};
+
+} // namespace cvx::dsp

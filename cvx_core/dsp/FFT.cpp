@@ -1,0 +1,1 @@
+// implemented with the DSP helpers

@@ -1,0 +1,46 @@
+#pragma once
+
+namespace cvx::dsp
+{
+
+/** Interleaves up to four channels into the four lanes of SIMD registers (one register per
+    sample frame) and spreads them back. Lanes without a channel are fed from, and written to,
+    a four-channel scratch block. Everything is allocated in prepare. */
+class SIMD_Interface
+{
+public:
+    using Register = juce::dsp::SIMDRegister<float>;
+
+    SIMD_Interface() = default;
+
+    /** Allocates (16-byte aligned) and clears the scratch block and the register block for up
+        to maximumBlockSize samples. Not on the audio thread. */
+    void prepare (int maximumBlockSize);
+
+    /** Lane c of out register n := in channel c sample n, for n below in's sample count.
+        Channels in does not have come from the scratch block. Safe when out's storage is in's
+        channel 0 (copies backwards then). */
+    void toSIMD (const juce::dsp::AudioBlock<float>& in, juce::dsp::AudioBlock<Register>& out);
+
+    /** Channel c of out sample n := lane c of in register n, for c below out's channel count;
+        the other lanes go to the scratch block. */
+    void fromSIMD (const juce::dsp::AudioBlock<Register>& in, juce::dsp::AudioBlock<float>& out);
+
+    /** One channel of maximumBlockSize registers, free for the owner's use. */
+    juce::dsp::AudioBlock<Register>& getRegisterBlock() noexcept { return registerBlock; }
+
+    /** Four channels of maximumBlockSize floats. */
+    juce::dsp::AudioBlock<float>& getScratchBlock() noexcept { return scratchBlock; }
+
+    int getMaximumBlockSize() const noexcept { return maximumBlockSize; }
+
+private:
+    juce::HeapBlock<char> scratchMemory, registerMemory;
+    juce::dsp::AudioBlock<float> scratchBlock;
+    juce::dsp::AudioBlock<Register> registerBlock;
+    int maximumBlockSize = 0;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SIMD_Interface)
+};
+
+} // namespace cvx::dsp
