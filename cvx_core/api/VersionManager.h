@@ -20,6 +20,10 @@ public:
     /** True when the service reported a version newer than the built-in one. Any thread. */
     bool isNewVersionAvailable() const noexcept { return newVersionAvailable.load(); }
 
+    /** Waits up to timeoutMs (-1: forever) for the query to finish; true when it has.
+        The flag no longer changes afterwards. Any thread but the manager's own. */
+    bool waitForCompletion (int timeoutMs) const { return waitForThreadToExit (timeoutMs); }
+
     /** True when the dotted version number `reply` is newer than `current`. A reply holding
         anything but digits and points is never newer. */
     static bool isNewer (const juce::String& reply, const juce::String& current);

@@ -1,8 +1,8 @@
 namespace cvx::cache
 {
 
-CacheFile::CacheFile (const juce::File& f, const juce::String& threadName)
-    : juce::Thread (threadName), file (f)
+CacheFile::CacheFile (const juce::File& f, const juce::String& nameOfThread)
+    : juce::Thread (nameOfThread), file (f)
 {
 }
 

@@ -9,8 +9,8 @@ namespace cvx::cache
 class CacheFile : public juce::Thread
 {
 public:
-    /** file: the file on disk; threadName: name of the background save thread. */
-    CacheFile (const juce::File& file, const juce::String& threadName);
+    /** file: the file on disk; nameOfThread: name of the background save thread. */
+    CacheFile (const juce::File& file, const juce::String& nameOfThread);
     ~CacheFile() override;
 
     /** Writes the file now, on the calling thread. Returns false when nothing could write it. */

@@ -1,6 +1,27 @@
 namespace cvx::cache
 {
 
+namespace
+{
+    /** False when the framework's Base64 decoder would size its block from a byte count the
+        characters after the point cannot carry: it allocates that count before reading a
+        character, so a damaged file ("-5.", "4000000000.") would throw or claim gigabytes.
+        A text without a point is safe: the decoder refuses it untouched. */
+    bool isSafeToDecodeAsBase64 (const juce::String& text)
+    {
+        const auto dot = text.indexOfChar ('.');
+        if (dot < 0)
+            return true;
+
+        const auto count = text.substring (0, dot);
+        if (dot > 10 || ! count.containsOnly ("0123456789"))
+            return false;
+
+        const auto characters = (juce::int64) (text.length() - dot - 1);
+        return count.getLargeIntValue() * 8 <= characters * 6;
+    }
+} // namespace
+
 juce::File ValueFile::getFileFor (const juce::String& name)
 {
     return juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
@@ -18,8 +39,12 @@ ValueFile::ValueFile (const juce::String& name)
 
     fileLoader = [this] (const juce::File& source)
     {
+        const auto encoded = source.loadFileAsString();
+        if (! isSafeToDecodeAsBase64 (encoded))
+            return false;
+
         juce::MemoryBlock bytes;
-        bytes.fromBase64Encoding (source.loadFileAsString());
+        bytes.fromBase64Encoding (encoded);
 
         const auto text = bytes.isEmpty() ? juce::String()
                                           : juce::String::fromUTF8 (static_cast<const char*> (bytes.getData()),
@@ -29,6 +54,12 @@ ValueFile::ValueFile (const juce::String& name)
         const auto element = document.getDocumentElement (false);
         if (element == nullptr)
             return false;
+
+        // Attributes named "base64:..." go through the same decoder when the set is filled.
+        for (int i = 0; i < element->getNumAttributes(); ++i)
+            if (element->getAttributeName (i).startsWith ("base64:")
+                && ! isSafeToDecodeAsBase64 (element->getAttributeValue (i)))
+                return false;
 
         clear();
         setFromXmlAttributes (*element);
@@ -51,11 +82,17 @@ ValueFile::ValueFile (const juce::String& name)
             if (! out.openedOk())
                 return false;
 
-            out.writeText (encoded, false, false, nullptr);
+            const bool written = out.writeText (encoded, false, false, nullptr);
             out.flush();
-            if (out.getStatus().failed())
+            if (! written || out.getStatus().failed())
                 return false;
         }
+
+        // A short write (disk full, file size limit) leaves the stream's status clean, so
+        // compare what actually reached the disk.
+        if (temporary.getFile().getSize() != (juce::int64) encoded.getNumBytesAsUTF8())
+            return false;
+
         return temporary.overwriteTargetFileWithTemporary();
     };
 
@@ -64,6 +101,8 @@ ValueFile::ValueFile (const juce::String& name)
 
 ValueFile::~ValueFile()
 {
+    // The save thread calls the saver, which reads the value set: stop it while the set exists.
+    stopThread (5000);
     clear();
 }
 
