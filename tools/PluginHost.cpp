@@ -1,5 +1,11 @@
 #include "PluginHost.h"
 
+JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wshadow", "-Wnon-virtual-dtor", "-Wzero-as-null-pointer-constant",
+                                     "-Wextra-semi", "-Wunused-parameter", "-Wfloat-equal")
+#include <pluginterfaces/vst/ivstaudioprocessor.h>
+#include <pluginterfaces/vst/ivstcomponent.h>
+JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
 namespace vyx::host
 {
 
@@ -24,6 +30,67 @@ std::unique_ptr<juce::AudioPluginInstance> loadPlugin (const juce::File& bundle,
     }
 
     return format.createInstanceFromDescription (*types[0], sampleRate, blockSize, error);
+}
+
+int getProcessorLatency (const juce::AudioPluginInstance& instance)
+{
+    struct Visitor : juce::ExtensionsVisitor
+    {
+        void visitVST3Client (const VST3Client& client) override
+        {
+            auto* component = client.getIComponentPtr();
+            if (component == nullptr)
+                return;
+
+            Steinberg::Vst::IAudioProcessor* processor = nullptr;
+            if (component->queryInterface (Steinberg::Vst::IAudioProcessor::iid, (void**) &processor) == Steinberg::kResultOk
+                && processor != nullptr)
+            {
+                latency = (int) processor->getLatencySamples();
+                processor->release();
+            }
+        }
+
+        int latency = -1;
+    };
+
+    Visitor visitor;
+    instance.getExtensions (visitor);
+    return visitor.latency;
+}
+
+bool syncLatency (juce::AudioPluginInstance& instance, int timeoutMs)
+{
+    const auto agree = [&instance] { return instance.getLatencySamples() == getProcessorLatency (instance); };
+    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+
+    // Deliver whatever is queued first: a restart request can be waiting even when the two
+    // values happen to agree already.
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
+
+    while (! agree())
+    {
+        if (juce::Time::getMillisecondCounter() > end)
+            return false;
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
+    }
+    return true;
+}
+
+juce::MemoryBlock getComponentState (const juce::MemoryBlock& hostState)
+{
+    const auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize());
+    if (xml == nullptr || ! xml->hasTagName ("VST3PluginState"))
+        return {};
+
+    const auto* component = xml->getChildByName ("IComponent");
+    if (component == nullptr)
+        return {};
+
+    juce::MemoryBlock state;
+    if (! state.fromBase64Encoding (component->getAllSubText()))
+        return {};
+    return state;
 }
 
 float getPeak (const juce::AudioBuffer<float>& buffer)

@@ -15,11 +15,28 @@ std::unique_ptr<juce::AudioPluginInstance> loadPlugin (const juce::File& bundle,
                                                        int blockSize,
                                                        juce::String& error);
 
+/** The latency in samples that the plug-in's own VST3 audio processor reports right now, or -1
+    when the instance is not a VST3 plug-in. Message thread. */
+int getProcessorLatency (const juce::AudioPluginInstance& instance);
+
+/** Runs the message loop until the latency the host shows (getLatencySamples) agrees with what
+    the plug-in's processor reports, or until timeoutMs have passed. A plug-in announces a new
+    latency through an asynchronous restart request, so right after prepareToPlay the host can
+    still show the old value. Returns whether the two agree. Message thread. */
+bool syncLatency (juce::AudioPluginInstance& instance, int timeoutMs = 2000);
+
+/** The plug-in component's own state inside a block saved by the host's getStateInformation
+    (JUCE's host keeps it base64-encoded in the "IComponent" element of its "VST3PluginState"
+    XML). Empty when the block is not in that form. */
+juce::MemoryBlock getComponentState (const juce::MemoryBlock& hostState);
+
 /** Peak level of a buffer over all channels. */
 float getPeak (const juce::AudioBuffer<float>& buffer);
 
 /** Runs the instance over the input (in place, block by block), as a host would: the buffer
-    given to the plug-in has as many channels as the instance's total channel count. */
+    given to the plug-in has as many channels as the instance's total channel count; channels
+    beyond the input's (a sidechain) are silent. The instance must be prepared; one thread at
+    a time. */
 void render (juce::AudioPluginInstance& instance, juce::AudioBuffer<float>& audio, int blockSize);
 
 } // namespace vyx::host

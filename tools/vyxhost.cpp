@@ -47,6 +47,12 @@ int main (int argc, char** argv)
     plugin->setPlayConfigDetails (2, 2, sampleRate, blockSize);
     plugin->prepareToPlay (sampleRate, blockSize);
 
+    // The plug-in announces its latency asynchronously; let the announcement arrive before
+    // reading it, as a DAW would see it by the time playback starts.
+    if (! vyx::host::syncLatency (*plugin))
+        std::cerr << "latency reported by the plug-in (" << vyx::host::getProcessorLatency (*plugin)
+                  << ") never reached the host" << std::endl;
+
     auto audio = makeTestSignal (sampleRate);
     const float inputPeak = vyx::host::getPeak (audio);
     vyx::host::render (*plugin, audio, blockSize);

@@ -1,0 +1,72 @@
+// Audio through the built bundle as a VST3 host runs it: only that the output stays finite.
+
+#include "HostTestSupport.h"
+
+namespace
+{
+
+class HostProcessing : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { instance = vyx::test::loadBuiltPlugin(); }
+    static void TearDownTestSuite() { instance.reset(); }
+
+    void SetUp() override { ASSERT_NE (instance, nullptr); }
+    void TearDown() override
+    {
+        if (instance != nullptr)
+            instance->releaseResources();
+    }
+
+    static std::unique_ptr<juce::AudioPluginInstance> instance;
+};
+
+std::unique_ptr<juce::AudioPluginInstance> HostProcessing::instance;
+
+TEST_F (HostProcessing, OutputIsFiniteAtEveryRateAndBlockSize)
+{
+    // Hosts may hand over blocks shorter than the size they prepared with, and of odd lengths.
+    struct Case { double sampleRate; int preparedBlock; int block; };
+    const Case cases[] {
+        { 44100.0, 64, 64 },
+        { 44100.0, 512, 512 },
+        { 44100.0, 441, 441 },
+        { 44100.0, 512, 333 },
+        { 48000.0, 64, 64 },
+        { 48000.0, 512, 512 },
+        { 48000.0, 1001, 1001 },
+        { 48000.0, 1024, 77 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.sampleRate) + " Hz, prepared " + juce::String (c.preparedBlock)
+                      + ", blocks of " + juce::String (c.block));
+        vyx::test::prepare (*instance, c.sampleRate, c.preparedBlock);
+
+        auto audio = vyx::test::makeTestSignal (c.sampleRate, 3.0);
+        vyx::host::render (*instance, audio, c.block);
+        EXPECT_TRUE (vyx::test::isFinite (audio));
+        instance->releaseResources();
+    }
+}
+
+TEST_F (HostProcessing, OutputIsFiniteWithParametersAtTheirExtremes)
+{
+    // Every parameter at one end of its range, then at the other, as automation may leave them.
+    for (const float extreme : { 0.0f, 1.0f })
+    {
+        SCOPED_TRACE (extreme);
+        for (auto* p : instance->getParameters())
+            if (p != instance->getBypassParameter())
+                p->setValue (extreme);
+
+        vyx::test::prepare (*instance, 48000.0, 512);
+        auto audio = vyx::test::makeTestSignal (48000.0, 2.0);
+        vyx::host::render (*instance, audio, 512);
+        EXPECT_TRUE (vyx::test::isFinite (audio));
+        instance->releaseResources();
+    }
+}
+
+} // namespace
