@@ -11,6 +11,12 @@ class SIMD_Interface
 public:
     using Register = juce::dsp::SIMDRegister<float>;
 
+    /** Number of lanes (channels) one register carries. */
+    static constexpr size_t numLanes = 4;
+
+    static_assert (Register::SIMDNumElements == numLanes,
+                   "the interleaving layout needs four float lanes per register (SSE/NEON width)");
+
     SIMD_Interface() = default;
 
     /** Allocates (16-byte aligned) and clears the scratch block and the register block for up
@@ -18,12 +24,14 @@ public:
     void prepare (int maximumBlockSize);
 
     /** Lane c of out register n := in channel c sample n, for n below in's sample count.
-        Channels in does not have come from the scratch block. Safe when out's storage is in's
-        channel 0 (copies backwards then). */
+        Channels in does not have come from the scratch block, as do all lanes from the first
+        null channel pointer on; nothing is written when channel 0 is null or in is empty.
+        Safe when out's storage is in's channel 0 (copies backwards then). Audio thread. */
     void toSIMD (const juce::dsp::AudioBlock<float>& in, juce::dsp::AudioBlock<Register>& out);
 
     /** Channel c of out sample n := lane c of in register n, for c below out's channel count;
-        the other lanes go to the scratch block. */
+        the other lanes (and lanes whose channel pointer is null) go to the scratch block.
+        Audio thread. */
     void fromSIMD (const juce::dsp::AudioBlock<Register>& in, juce::dsp::AudioBlock<float>& out);
 
     /** One channel of maximumBlockSize registers, free for the owner's use. */
