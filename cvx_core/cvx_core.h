@@ -42,6 +42,7 @@
 #include "core/Parameter.h"
 #include "core/AudioProcessor.h"
 #include "dsp/SIMD_Interface.h"
+#include "dsp/IntegerDelay.h"
 #include "dsp/Compressor.h"
 #include "dsp/FFT.h"
 #include "ui/SpectrumDisplay.h"

@@ -66,10 +66,40 @@ void VyxAudioProcessor::Parameters::pull()
 }
 
 //==============================================================================
+namespace
+{
+    /** dB to linear; -100 dB and below are silence. */
+    float decibelsToGain (float dB) noexcept
+    {
+        return dB > -100.0f ? std::pow (10.0f, dB / 20.0f) : 0.0f;
+    }
+
+    float thresholdToLinear (float dB) noexcept
+    {
+        return juce::jlimit (0.0f, 1.0f, decibelsToGain (dB));
+    }
+
+    /** A mix fraction in dB, floored at -100. */
+    float fractionToDecibels (float x) noexcept
+    {
+        return x > 0.0f ? std::max (20.0f * std::log10 (x), -100.0f) : -100.0f;
+    }
+
+    juce::dsp::AudioBlock<float> firstSamples (juce::AudioBuffer<float>& buffer, int numChannels, int numSamples)
+    {
+        return juce::dsp::AudioBlock<float> (buffer).getSubsetChannelBlock (0, (size_t) numChannels)
+                                                    .getSubBlock (0, (size_t) numSamples);
+    }
+} // namespace
+
 VyxAudioProcessor::VyxAudioProcessor (juce::AudioProcessorValueTreeState::ParameterLayout layout)
     : cvx::AudioProcessor (std::move (layout)),
-      parameters (state)
+      getCompMeter ([this] (int band, float& level, float& compressedLevel) { readMeters (band, level, compressedLevel); }),
+      parameters (state),
+      switches (state.properties)
 {
+    crossoverList.reserve (maxBands);
+
     // Factory crossovers, written as set-and-notify without a gesture.
     const std::pair<int, float> factoryCrossovers[] { { 0, 550.0f }, { 1, 2500.0f }, { 2, 20000.0f } };
     for (const auto& [band, frequency] : factoryCrossovers)
@@ -85,19 +115,341 @@ VyxAudioProcessor::VyxAudioProcessor (juce::AudioProcessorValueTreeState::Parame
 
 VyxAudioProcessor::~VyxAudioProcessor() = default;
 
+//==============================================================================
+VyxAudioProcessor::Switches::Switches (juce::ValueTree tree) : properties (std::move (tree))
+{
+    properties.addListener (this);
+    update();
+}
+
+VyxAudioProcessor::Switches::~Switches()
+{
+    properties.removeListener (this);
+}
+
+void VyxAudioProcessor::Switches::update()
+{
+    // Readers apply their own defaults: mix and output mode, limiter on.
+    dryWet = (bool) properties.getProperty (Properties::dryWet, false);
+    limiter = (bool) properties.getProperty (Properties::limiter, true);
+}
+
 juce::AudioProcessorEditor* VyxAudioProcessor::createEditor()
 {
     return new VyxAudioProcessorEditor (*this);
 }
 
-void VyxAudioProcessor::prepare (cvx::ProcessSpec)
+void VyxAudioProcessor::prepare (cvx::ProcessSpec spec)
 {
+    // Only a damaged state could hold another value; treat it as the nearest valid choice.
+    const int stages = juce::jlimit (0, 3, (int) state.attributes.getProperty (Attributes::oversampler, 0));
+
+    const int numInputs = std::max (1, getTotalNumInputChannels());
+    const int numChannels = std::max (1, std::min (spec.numChannels, 4));
+    const int maxBlock = std::max (1, spec.maximumBlockSize);
+
+    auto newOversampler = std::make_unique<juce::dsp::Oversampling<float>> ((size_t) numInputs);
+    if (stages == 0)
+        newOversampler->addDummyOversamplingStage();
+    for (int k = 1; k <= stages; ++k)
+    {
+        using Filter = juce::dsp::Oversampling<float>;
+        if (k == 1)
+            newOversampler->addOversamplingStage (Filter::filterHalfBandFIREquiripple, 0.05f, -90.0f, 0.06f, -75.0f);
+        else
+            newOversampler->addOversamplingStage (Filter::filterHalfBandFIREquiripple, 0.1f, 10.0f * (float) (k - 1) - 90.0f,
+                                                  0.12f, 10.0f * (float) (k - 1) - 75.0f);
+    }
+    newOversampler->setUsingIntegerLatency (true);
+    newOversampler->initProcessing ((size_t) maxBlock);
+    oversampler = std::move (newOversampler);
+    oversamplerChannels = numInputs;
+
+    oversamplingFactor = 1 << stages;
+    const double rate = spec.sampleRate * oversamplingFactor;
+    const int oversampledBlock = maxBlock * oversamplingFactor;
+    const juce::dsp::ProcessSpec oversampled { rate, (juce::uint32) oversampledBlock, (juce::uint32) numChannels };
+    engineSpec = spec;
+
+    for (auto* gain : { &inputGain, &dryGain, &wetGain })
+    {
+        gain->setRampDurationSeconds (0.002);
+        gain->prepare (oversampled);
+    }
+
+    dryBuffer.setSize (numChannels, oversampledBlock, false, false, true);
+    sumBuffer.setSize (numChannels, oversampledBlock, false, false, true);
+
+    const int hostLookahead = (int) (spec.sampleRate * (double) lookaheadTime);
+    lookaheadSamples = oversamplingFactor * hostLookahead;
+
+    splitter.prepare (oversampled);
+    sidechainSplitter.prepare (oversampled);
+
+    std::vector<std::unique_ptr<cvx::dsp::Compressor>> newUpward, newDownward;
+    for (int b = 0; b < maxBands; ++b)
+    {
+        auto up = std::make_unique<cvx::dsp::Compressor> (cvx::dsp::Compressor::upward);
+        up->prepare (oversampled, lookaheadTime);
+        up->setLookahead ((float) lookaheadSamples / up->getSampleRate());
+        up->setAttack (8.0f);
+        newUpward.push_back (std::move (up));
+
+        auto down = std::make_unique<cvx::dsp::Compressor> (cvx::dsp::Compressor::downward);
+        down->prepare (oversampled, 0.0f);
+        newDownward.push_back (std::move (down));
+    }
+    {
+        // The editor may be reading meters right now.
+        const juce::SpinLock::ScopedLockType sl (meterLock);
+        std::swap (upward, newUpward);
+        std::swap (downward, newDownward);
+    }
+
+    dryDelay.prepare (numChannels, lookaheadSamples);
+
+    limiterDetector.setSize (1, oversampledBlock, false, false, true);
+    limiterSampleRate = (float) rate;
+    limiterRelease = std::exp (-1.0f / (0.002f * limiterSampleRate));
+    limiterAttack = 0.0f;
+    limiterEnvelope = 0.0f;
+
+    inputSpectrum.prepare ((float) rate, oversampledBlock);
+    outputSpectrum.prepare ((float) rate, oversampledBlock);
+
+    // The framework notifies the host only when the value changes.
+    setLatencySamples ((int) (oversampler->getLatencyInSamples() + (float) hostLookahead));
 }
 
 void VyxAudioProcessor::process (cvx::ProcessBlock<float>& block)
 {
     parameters.pull();
-    juce::ignoreUnused (block);
+
+    if (oversampler == nullptr)
+        return;
+
+    // Hosts may deliver more samples than announced: work in pieces the buffers can hold.
+    const int total = (int) block.main.getNumSamples();
+    const int maximum = std::max (1, engineSpec.maximumBlockSize);
+    for (int start = 0; start < total; start += maximum)
+        processChunk (block, start, std::min (maximum, total - start));
+}
+
+void VyxAudioProcessor::processChunk (cvx::ProcessBlock<float>& block, int start, int numSamples)
+{
+    const int F = oversamplingFactor;
+    const int N = numSamples * F;
+    const int C = std::min ((int) block.main.getNumChannels(), dryBuffer.getNumChannels());
+    if (C == 0 || numSamples == 0)
+        return;
+
+    const bool sidechain = block.sidechain.getNumChannels() > 0
+                           && block.sidechain.getNumSamples() == block.main.getNumSamples();
+    const bool dryWetMode = switches.dryWet.load();
+    const bool limiterOn = switches.limiter.load();
+
+    const float in = parameters.inGain.getModulated();
+    const float dry = parameters.dryGain.getModulated();
+    const float wet = parameters.wetGain.getModulated();
+    const float mix = parameters.mix.getModulated();
+    const float out = parameters.outGain.getModulated();
+    const float attack = parameters.attack.getModulated();
+    const float release = parameters.release.getModulated();
+    const int n = juce::jlimit (1, maxBands, parameters.numBands.getModulated());
+
+    dryBuffer.clear (0, N);
+    sumBuffer.clear (0, N);
+
+    // Channel list: the main channels, then the sidechain's, all resampled together.
+    int numListed = 0;
+    // The oversampler was built for the bus layout of the last preparation.
+    const int capacity = std::min ((int) channelList.size(), oversamplerChannels);
+    for (int ch = 0; ch < C && numListed < capacity; ++ch)
+        channelList[(size_t) numListed++] = block.main.getChannelPointer ((size_t) ch) + start;
+    const int numSidechain = sidechain ? (int) block.sidechain.getNumChannels() : 0;
+    for (int ch = 0; ch < numSidechain && numListed < capacity; ++ch)
+        channelList[(size_t) numListed++] = block.sidechain.getChannelPointer ((size_t) ch) + start;
+
+    juce::dsp::AudioBlock<float> hostView (channelList.data(), (size_t) numListed, (size_t) numSamples);
+    auto upsampled = oversampler->processSamplesUp (hostView);
+    upsampled = upsampled.getSubsetChannelBlock (0, std::min ((size_t) numListed, upsampled.getNumChannels()));
+    const int osChannels = (int) upsampled.getNumChannels();
+    const int mainChannels = std::min (C, osChannels);
+
+    auto mainView = upsampled.getSubsetChannelBlock (0, (size_t) mainChannels);
+    auto inputView = sidechain && osChannels > mainChannels
+                         ? upsampled.getSubsetChannelBlock ((size_t) mainChannels, (size_t) (osChannels - mainChannels))
+                         : mainView;
+
+    const bool dryOn = dryWetMode ? dry > Layout::DRY_GAIN.range.start : mix < Layout::MIX_PERCENT.range.end;
+    if (dryOn)
+        for (int ch = 0; ch < mainChannels; ++ch)
+            dryBuffer.copyFrom (ch, 0, mainView.getChannelPointer ((size_t) ch), N);
+
+    inputGain.setGainLinear (decibelsToGain (in));
+    if (! sidechain)
+        inputGain.process (juce::dsp::ProcessContextReplacing<float> (mainView));
+
+    inputSpectrum.pushBlock (inputView);
+
+    crossoverList.resize ((size_t) n);
+    const float nyquist = (float) (0.5 * engineSpec.sampleRate);
+    for (int b = 0; b < n; ++b)
+        crossoverList[(size_t) b] = std::min (parameters.bands[(size_t) b]->crossover.getModulated(), nyquist);
+
+    splitter.updateCrossovers (crossoverList);
+    splitter.numBands = n;
+    splitter.process (mainView);
+
+    sidechainSplitter.numBands = n;
+    if (sidechain)
+    {
+        sidechainSplitter.updateCrossovers (crossoverList);
+        sidechainSplitter.process (inputView);
+    }
+    else
+    {
+        for (int b = 0; b < n; ++b)
+            sidechainSplitter.getBand (b).clear();
+    }
+
+    // Every band's compressors, upward first: the bands are independent, so the detectors of
+    // all bands are fed side by side in one pass per direction.
+    std::array<juce::dsp::AudioBlock<float>, maxBands> compressed, detectorSources;
+    std::array<cvx::dsp::Compressor*, maxBands> ups {}, downs {};
+    const float upwardAttack = 0.8f * lookaheadTime;
+    for (int b = 0; b < n; ++b)
+    {
+        const auto& band = *parameters.bands[(size_t) b];
+        compressed[(size_t) b] = firstSamples (splitter.getBand (b), mainChannels, N);
+        detectorSources[(size_t) b] = sidechain ? firstSamples (sidechainSplitter.getBand (b), mainChannels, N)
+                                                : compressed[(size_t) b];
+
+        auto& up = *(ups[(size_t) b] = upward[(size_t) b].get());
+        up.setAttack (upwardAttack);
+        up.setRelease (release);
+        up.setThreshold (thresholdToLinear (band.up.threshold.getModulated()));
+        up.setRatio (sidechain ? 1.0f : std::max (band.up.ratio.getModulated(), 1.0f));
+
+        auto& down = *(downs[(size_t) b] = downward[(size_t) b].get());
+        down.setAttack (attack);
+        down.setRelease (release);
+        down.setThreshold (thresholdToLinear (band.down.threshold.getModulated()));
+        down.setRatio (std::max (2.0f * (band.down.ratio.getModulated() - 1.0f) + 1.0f, 1.0f));
+    }
+
+    cvx::dsp::Compressor::feedDetectors (ups.data(), detectorSources.data(), n);
+    for (int b = 0; b < n; ++b)
+        ups[(size_t) b]->applyCompression (compressed[(size_t) b]);
+
+    // Without a sidechain the downward detectors listen to the upward-compressed, delayed band.
+    cvx::dsp::Compressor::feedDetectors (downs.data(), detectorSources.data(), n);
+    for (int b = 0; b < n; ++b)
+        downs[(size_t) b]->applyCompression (compressed[(size_t) b]);
+
+    for (int b = 0; b < n; ++b)
+        for (int ch = 0; ch < mainChannels; ++ch)
+            sumBuffer.addFrom (ch, 0, splitter.getBand (b), ch, 0, N);
+
+    float wetDecibels = wet, dryDecibels = dry;
+    if (! dryWetMode)
+    {
+        const float x = mix / 100.0f;
+        wetDecibels = fractionToDecibels (x) + out;
+        dryDecibels = fractionToDecibels (1.0f - x) + out;
+    }
+
+    auto sum = firstSamples (sumBuffer, mainChannels, N);
+    wetGain.setGainLinear (decibelsToGain (wetDecibels));
+    wetGain.process (juce::dsp::ProcessContextReplacing<float> (sum));
+
+    outputSpectrum.pushBlock (sum);
+
+    if (dryOn)
+    {
+        auto dryBlock = firstSamples (dryBuffer, mainChannels, N);
+        dryDelay.process (dryBlock);
+
+        // The dry signal takes the same phase as the summed bands: the all-pass of every
+        // crossover in use.
+        auto& simd = splitter.getSIMDInterface();
+        auto registers = simd.getRegisterBlock().getSubBlock (0, (size_t) N);
+        simd.toSIMD (dryBlock, registers);
+        splitter.processAllPassChain (registers, n);
+        simd.fromSIMD (registers, dryBlock);
+
+        dryGain.setGainLinear (decibelsToGain (dryDecibels));
+        dryGain.process (juce::dsp::ProcessContextReplacing<float> (dryBlock));
+
+        sum.add (dryBlock);
+    }
+
+    if (limiterOn)
+        applyLimiter (N);
+
+    for (int ch = 0; ch < mainChannels; ++ch)
+        juce::FloatVectorOperations::copy (mainView.getChannelPointer ((size_t) ch), sumBuffer.getReadPointer (ch), N);
+
+    oversampler->processSamplesDown (hostView);
+}
+
+void VyxAudioProcessor::applyLimiter (int numSamples) noexcept
+{
+    const int numChannels = sumBuffer.getNumChannels();
+    limiterDetector.clear (0, numSamples);
+    auto* detector = limiterDetector.getWritePointer (0);
+
+    for (int ch = 0; ch < numChannels; ++ch)
+    {
+        const auto* x = sumBuffer.getReadPointer (ch);
+        for (int i = 0; i < numSamples; ++i)
+            detector[i] = std::max (detector[i], std::abs (x[i]));
+    }
+
+    float env = limiterEnvelope;
+    for (int i = 0; i < numSamples; ++i)
+    {
+        const float x = detector[i];
+        const float k = x > env ? limiterAttack : limiterRelease;
+        env = (env - x) * k + x;
+        detector[i] = env;
+    }
+    limiterEnvelope = env;
+
+    for (int ch = 0; ch < numChannels; ++ch)
+    {
+        auto* y = sumBuffer.getWritePointer (ch);
+        for (int i = 0; i < numSamples; ++i)
+            if (detector[i] > limiterCeiling)
+                y[i] *= limiterCeiling / detector[i];
+    }
+}
+
+void VyxAudioProcessor::readMeters (int band, float& level, float& compressedLevel)
+{
+    level = 0.0f;
+    compressedLevel = 0.0f;
+
+    const juce::SpinLock::ScopedLockType sl (meterLock);
+    if (band < 0 || band >= (int) upward.size() || band >= (int) downward.size())
+        return;
+
+    // Channel means over the channels that exist, so a mono band reads its own level.
+    const auto mean = [] (const cvx::dsp::Compressor& c, bool envelope)
+    {
+        const int channels = std::min (c.getNumMeters(), 2);
+        if (channels == 0)
+            return 0.0f;
+        float sum = 0.0f;
+        for (int ch = 0; ch < channels; ++ch)
+            sum += envelope ? c.getEnvelopeMeter (ch) : c.getGainMeter (ch);
+        return sum / (float) channels;
+    };
+
+    level = mean (*upward[(size_t) band], true);
+    const float up = mean (*upward[(size_t) band], false);
+    const float down = mean (*downward[(size_t) band], false);
+    compressedLevel = down * (level * up);
 }
 
 //==============================================================================

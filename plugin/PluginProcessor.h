@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Layout.h"
+#include "BandSplitter.h"
 
 /** The product's processor: the maker library's processor base plus the multiband engine. */
 class VyxAudioProcessor : public cvx::AudioProcessor
@@ -44,11 +45,71 @@ public:
 
     juce::AudioProcessorEditor* createEditor() override;
 
+    /** Rebuilds the signal chain for the spec and the "OVER" attribute and reports the
+        latency. Runs under the prepare lock, never concurrently with process. */
     void prepare (cvx::ProcessSpec spec) override;
+
+    /** Oversample, split, compress up then down, sum, mix with the aligned dry path, limit,
+        downsample; in place on the host's main channels. Audio thread. */
     void process (cvx::ProcessBlock<float>& block) override;
 
+    /** Band index in; the band's detected level and its level after both compressors out
+        (linear). Message thread; safe before the first preparation and during one. */
+    std::function<void (int, float&, float&)> getCompMeter;
+
+    cvx::ui::SpectrumDisplay inputSpectrum, outputSpectrum;
     Parameters parameters;
 
+    static constexpr int maxBands = Layout::numBands;
+    static constexpr float lookaheadTime = 0.008f;  // seconds
+    static constexpr float limiterCeiling = 0.95f;
+
+    /** The oversampling factor of the current preparation (1, 2, 4 or 8). */
+    int getOversamplingFactor() const noexcept { return oversamplingFactor; }
+
 private:
+    /** The Properties the engine reads, mirrored into atomics on the message thread so that
+        the audio thread never reads the tree while it is being changed. */
+    struct Switches : private juce::ValueTree::Listener
+    {
+        explicit Switches (juce::ValueTree properties);
+        ~Switches() override;
+
+        std::atomic<bool> dryWet { false }, limiter { true };
+
+    private:
+        void update();
+        void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override { update(); }
+        void valueTreeRedirected (juce::ValueTree&) override { update(); }
+
+        juce::ValueTree properties;
+    };
+
+    void processChunk (cvx::ProcessBlock<float>& block, int start, int numSamples);
+    void applyLimiter (int numSamples) noexcept;
+    void readMeters (int band, float& level, float& compressedLevel);
+
+    std::unique_ptr<juce::dsp::Oversampling<float>> oversampler;
+    BandSplitter<maxBands> splitter, sidechainSplitter;
+    std::vector<std::unique_ptr<cvx::dsp::Compressor>> upward, downward;
+    cvx::dsp::IntegerDelay dryDelay;     // the dry path's share of the lookahead
+
+    float limiterSampleRate = 44100.0f;
+    float limiterAttack = 0.0f, limiterRelease = 0.0f;  // coefficients
+    float limiterEnvelope = 0.0f;
+    juce::AudioBuffer<float> limiterDetector;
+
+    juce::AudioBuffer<float> dryBuffer, sumBuffer;
+    juce::dsp::Gain<float> inputGain, dryGain, wetGain;
+
+    cvx::ProcessSpec engineSpec;
+    int oversamplingFactor = 1;
+    int oversamplerChannels = 0;
+    int lookaheadSamples = 0;            // at the oversampled rate
+    std::array<float*, 8> channelList {};
+    std::vector<float> crossoverList;
+    juce::SpinLock meterLock;            // guards the compressor sets against getCompMeter
+    Switches switches;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VyxAudioProcessor)
 };

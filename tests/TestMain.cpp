@@ -1,6 +1,8 @@
 #include "TestSupport.h"
+#include "PluginHost.h"
 
 #include <cstdlib>
+#include <iostream>
 
 namespace vyx::test
 {
@@ -46,6 +48,9 @@ int main (int argc, char** argv)
         vyx::test::testHome() = juce::File (home);
     }
 
+    vyx::host::HostLogger logger;
+    juce::Logger::setCurrentLogger (&logger);
+
     int result = 0;
     {
         juce::ScopedJuceInitialiser_GUI juce;
@@ -53,6 +58,7 @@ int main (int argc, char** argv)
         result = RUN_ALL_TESTS();
     }
 
+    juce::Logger::setCurrentLogger (nullptr);
     vyx::test::testHome().deleteRecursively();
     return result;
 }

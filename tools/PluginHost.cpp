@@ -1,5 +1,7 @@
 #include "PluginHost.h"
 
+#include <iostream>
+
 JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wshadow", "-Wnon-virtual-dtor", "-Wzero-as-null-pointer-constant",
                                      "-Wextra-semi", "-Wunused-parameter", "-Wfloat-equal")
 #include <pluginterfaces/vst/ivstaudioprocessor.h>
@@ -120,6 +122,20 @@ void render (juce::AudioPluginInstance& instance, juce::AudioBuffer<float>& audi
         for (int ch = 0; ch < audio.getNumChannels(); ++ch)
             audio.copyFrom (ch, start, block, ch, 0, n);
     }
+}
+
+void HostLogger::logMessage (const juce::String& message)
+{
+    if (isKnownHostThreadAssertion (message))
+        std::cerr << "(known framework notice: VST3 restartComponent called off the message thread)" << std::endl;
+    else
+        std::cerr << message << std::endl;
+}
+
+bool HostLogger::isKnownHostThreadAssertion (const juce::String& message)
+{
+    // The line of JUCE_ASSERT_MESSAGE_THREAD in the framework's VST3HostContext::restartComponent.
+    return message == "JUCE Assertion failure in juce_VST3PluginFormat.cpp:3635";
 }
 
 } // namespace vyx::host

@@ -29,6 +29,8 @@ namespace
 
 int main (int argc, char** argv)
 {
+    vyx::host::HostLogger logger;
+    juce::Logger::setCurrentLogger (&logger);
     juce::ScopedJuceInitialiser_GUI juceInit;
 
     const juce::File bundle = argc > 1 ? juce::File::getCurrentWorkingDirectory().getChildFile (argv[1])
@@ -69,5 +71,6 @@ int main (int argc, char** argv)
               << "output peak: " << dB (outputPeak) << std::endl;
 
     plugin.reset();
+    juce::Logger::setCurrentLogger (nullptr);
     return 0;
 }

@@ -19,7 +19,9 @@ VersionManager::VersionManager (const juce::String& productVersionAddress)
 
 VersionManager::~VersionManager()
 {
-    stopThread (1000);
+    // The request gives up after its time-out; wait for that rather than killing the thread
+    // in the middle of a network call, which could leave the HTTP library's locks taken.
+    stopThread (requestTimeoutMs + 2000);
 }
 
 bool VersionManager::isNewer (const juce::String& reply, const juce::String& current)
@@ -47,7 +49,12 @@ bool VersionManager::isNewer (const juce::String& reply, const juce::String& cur
 void VersionManager::run()
 {
     const juce::URL query (address + "?product=" + productName);
-    const auto reply = query.readEntireTextStream (false);
+    const auto options = juce::URL::InputStreamOptions (juce::URL::ParameterHandling::inAddress)
+                             .withConnectionTimeoutMs (requestTimeoutMs);
+
+    juce::String reply;
+    if (auto stream = query.createInputStream (options))
+        reply = stream->readEntireStreamAsString();
 
     if (! threadShouldExit() && isNewer (reply, currentVersion))
         newVersionAvailable.exchange (true);

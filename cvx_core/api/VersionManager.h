@@ -37,6 +37,8 @@ public:
 private:
     void run() override;
 
+    static constexpr int requestTimeoutMs = 3000;
+
     juce::String address;
     std::atomic<bool> newVersionAvailable { false };
 

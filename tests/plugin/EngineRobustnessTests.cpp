@@ -1,0 +1,219 @@
+#include "EngineTestSupport.h"
+
+using namespace vyx::test;
+
+// An oversampling change fades out, rebuilds the engine on the message thread and fades back
+// in: the output never jumps by more than the signal itself moves in one sample.
+TEST (EngineRobustness, OversamplingChangeIsClickFree)
+{
+    constexpr double sampleRate = 48000.0;
+    constexpr int blockSize = 256;
+    constexpr double frequency = 200.0;
+    constexpr float level = 0.5f;
+
+    EngineFixture f;
+    f.neutralCompression();
+    f.set ("NUM", 1.0f);
+    f.prepare (sampleRate, blockSize);
+
+    juce::AudioBuffer<float> block (2, blockSize);
+    juce::MidiBuffer midi;
+    int phase = 0;
+    std::vector<float> recorded;
+    bool sawSilence = false, cycleDone = false;
+
+    for (int blockIndex = 0; blockIndex < 400 && ! cycleDone; ++blockIndex)
+    {
+        for (int i = 0; i < blockSize; ++i)
+        {
+            const auto v = (float) (level * std::sin (juce::MathConstants<double>::twoPi * frequency * (phase + i) / sampleRate));
+            block.setSample (0, i, v);
+            block.setSample (1, i, v);
+        }
+        phase += blockSize;
+
+        if (blockIndex == 40)
+        {
+            f.vyx.state.attributes.setProperty (Attributes::oversampler, 2, nullptr);
+            f.vyx.fadeState = 1;
+        }
+
+        f.vyx.processBlock (block, midi);
+        for (int i = 0; i < blockSize; ++i)
+            recorded.push_back (block.getSample (0, i));
+        sawSilence = sawSilence || f.vyx.fadeState.load() == 2;
+
+        // The host keeps the message thread running meanwhile.
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
+
+        cycleDone = blockIndex > 40 && f.vyx.fadeState.load() == 0;
+    }
+    ASSERT_TRUE (sawSilence);
+    ASSERT_TRUE (cycleDone);
+    EXPECT_EQ (f.vyx.getOversamplingFactor(), 4);
+
+    const float signalStep = (float) (juce::MathConstants<double>::twoPi * frequency / sampleRate * level);
+    float worst = 0.0f;
+    for (size_t i = 8000; i < recorded.size(); ++i)
+        worst = std::max (worst, std::abs (recorded[i] - recorded[i - 1]));
+    EXPECT_LT (worst, signalStep * 1.05f);
+}
+
+//==============================================================================
+struct LayoutCase
+{
+    const char* name;
+    juce::AudioChannelSet main;
+    bool sidechain;
+};
+
+class EngineLayouts : public ::testing::TestWithParam<LayoutCase> {};
+
+// Every block size from 1 to the prepared maximum, and blocks longer than announced: the
+// output stays finite and carries the signal (a mono bus is processed, not silenced).
+TEST_P (EngineLayouts, AnyBlockSizeProcessesTheSignal)
+{
+    const auto& c = GetParam();
+    EngineFixture f;
+    auto layout = f.vyx.getBusesLayout();
+    layout.inputBuses.getReference (0) = c.main;
+    layout.outputBuses.getReference (0) = c.main;
+    layout.inputBuses.getReference (1) = c.sidechain ? juce::AudioChannelSet::stereo() : juce::AudioChannelSet::disabled();
+    ASSERT_TRUE (f.vyx.setBusesLayout (layout)) << c.name;
+
+    f.neutralCompression();
+    f.set ("MIX", 60.0f);
+    constexpr int maximum = 96;
+    f.prepare (44100.0, maximum);
+
+    const auto in = makeSine (44100, 500.0, 44100.0, 0.3f);
+    juce::AudioBuffer<float> block (f.numBufferChannels(), 4 * maximum);
+    juce::MidiBuffer midi;
+    int position = 0;
+    std::vector<float> channel0;
+
+    // Sizes 1..maximum, then a few longer than announced.
+    std::vector<int> sizes;
+    for (int n = 1; n <= maximum; ++n)
+        sizes.push_back (n);
+    for (int n : { 2 * maximum + 1, 3 * maximum, 4 * maximum })
+        sizes.push_back (n);
+
+    for (int n : sizes)
+    {
+        juce::AudioBuffer<float> piece (block.getArrayOfWritePointers(), block.getNumChannels(), n);
+        piece.clear();
+        for (int ch = 0; ch < c.main.size(); ++ch)
+            piece.copyFrom (ch, 0, in, ch, position, n);
+        if (c.sidechain)
+            for (int ch = c.main.size(); ch < piece.getNumChannels(); ++ch)
+                piece.copyFrom (ch, 0, in, 0, position, n);
+        f.vyx.processBlock (piece, midi);
+        for (int i = 0; i < n; ++i)
+            channel0.push_back (piece.getSample (0, i));
+        ASSERT_TRUE (allFinite (piece)) << c.name << " block of " << n;
+        position += n;
+    }
+
+    float tailPeak = 0.0f;
+    for (size_t i = channel0.size() / 2; i < channel0.size(); ++i)
+        tailPeak = std::max (tailPeak, std::abs (channel0[i]));
+    EXPECT_NEAR (tailPeak, 0.3f, 0.03f) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P (Buses, EngineLayouts,
+    ::testing::Values (LayoutCase { "stereo", juce::AudioChannelSet::stereo(), false },
+                       LayoutCase { "stereo with sidechain", juce::AudioChannelSet::stereo(), true },
+                       LayoutCase { "mono", juce::AudioChannelSet::mono(), false },
+                       LayoutCase { "mono with sidechain", juce::AudioChannelSet::mono(), true }),
+    [] (const auto& info) { return "layout" + std::to_string (info.index); });
+
+//==============================================================================
+class EngineSampleRates : public ::testing::TestWithParam<double> {};
+
+TEST_P (EngineSampleRates, EveryFactorStaysFiniteAndKeepsTheLevel)
+{
+    const double sampleRate = GetParam();
+    for (int stages = 0; stages <= 3; ++stages)
+    {
+        EngineFixture f;
+        f.neutralCompression();
+        f.set ("NUM", 4.0f);
+        f.vyx.state.attributes.setProperty (Attributes::oversampler, stages, nullptr);
+        f.prepare (sampleRate, 512);
+
+        const int length = (int) (sampleRate * 0.5);
+        const auto out = f.render (makeSine (length, 1000.0, sampleRate, 0.3f));
+        ASSERT_TRUE (allFinite (out)) << sampleRate << " Hz, stages " << stages;
+        EXPECT_NEAR (peak (out, length / 2), 0.3f, 0.02f) << sampleRate << " Hz, stages " << stages;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P (Rates, EngineSampleRates, ::testing::Values (22050.0, 44100.0, 96000.0, 192000.0));
+
+//==============================================================================
+struct SignalCase
+{
+    const char* name;
+    std::function<float (int)> sample;
+};
+
+// A minute of silence, full-scale square waves and DC through all eight bands: the output
+// stays finite and bounded by the limiter, and silence stays silent.
+TEST (EngineRobustness, LongExtremeSignalsStayFinite)
+{
+    const std::vector<SignalCase> cases {
+        { "silence", [] (int) { return 0.0f; } },
+        { "full-scale square", [] (int i) { return (i / 55) % 2 == 0 ? 1.0f : -1.0f; } },
+        { "dc", [] (int) { return 1.0f; } },
+        { "square then silence", [] (int i) { return i < 48000 * 30 ? ((i / 20) % 2 == 0 ? 1.0f : -1.0f) : 0.0f; } },
+    };
+
+    for (const auto& c : cases)
+    {
+        EngineFixture f;
+        f.set ("NUM", 8.0f);
+        f.set ("IN", 12.0f);
+        f.set ("MIX", 50.0f);
+        f.prepare (48000.0, 1024);
+
+        juce::AudioBuffer<float> block (2, 1024);
+        juce::MidiBuffer midi;
+        float lastPeak = 0.0f;
+        for (int start = 0; start < 48000 * 60; start += 1024)
+        {
+            for (int i = 0; i < 1024; ++i)
+                block.setSample (0, i, c.sample (start + i)), block.setSample (1, i, c.sample (start + i));
+            f.vyx.processBlock (block, midi);
+            ASSERT_TRUE (allFinite (block)) << c.name << " at " << start;
+            lastPeak = peak (block);
+            ASSERT_LE (lastPeak, 1.0f) << c.name << " at " << start;
+        }
+        if (juce::String (c.name).contains ("silence"))
+            EXPECT_LT (lastPeak, 1e-6f) << c.name;
+    }
+}
+
+// Every parameter jumps to a random value on every block, the band count and the crossovers
+// included (crossing each other): no crash, finite output.
+TEST (EngineRobustness, AutomationOfEveryParameterStaysFinite)
+{
+    EngineFixture f;
+    f.prepare (48000.0, 256);
+    juce::Random random (11);
+    juce::AudioBuffer<float> block (2, 256);
+    juce::MidiBuffer midi;
+    const auto& parameters = f.vyx.getParameters();
+
+    for (int blockIndex = 0; blockIndex < 2000; ++blockIndex)
+    {
+        for (auto* p : parameters)
+            if (random.nextInt (4) == 0)
+                p->setValue (random.nextFloat());
+
+        for (int i = 0; i < 256; ++i)
+            block.setSample (0, i, random.nextFloat() * 2.0f - 1.0f), block.setSample (1, i, random.nextFloat() - 0.5f);
+        f.vyx.processBlock (block, midi);
+        ASSERT_TRUE (allFinite (block)) << "block " << blockIndex;
+    }
+}
