@@ -7,11 +7,18 @@ namespace
 {
     constexpr float fine = 0.000001f;
 
+    /** f = 10^(log10 s + p (log10 e - log10 s)) and back, in single precision. The way back
+        clamps to 0..1 itself, so a frequency outside the range maps to an end without the
+        range's debug check on out-of-range results firing. */
     juce::NormalisableRange<float> logFrequencyRange (float start, float end)
     {
         return { start, end,
                  [] (float s, float e, float p) { return std::pow (10.0f, std::log10 (s) + p * (std::log10 (e) - std::log10 (s))); },
-                 [] (float s, float e, float f) { return (std::log10 (f) - std::log10 (s)) / (std::log10 (e) - std::log10 (s)); } };
+                 [] (float s, float e, float f)
+                 {
+                     const float p = (std::log10 (f) - std::log10 (s)) / (std::log10 (e) - std::log10 (s));
+                     return p > 0.0f ? std::min (1.0f, p) : 0.0f;
+                 } };
     }
 
     const juce::NormalisableRange<float> GAIN_RANGE { -80.0f, 12.0f, fine, 1.0f };

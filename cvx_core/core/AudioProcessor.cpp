@@ -126,9 +126,20 @@ void AudioProcessor::processInternal (juce::AudioBuffer<float>& buffer, juce::Mi
     }
     else if (s == 3)
     {
+        // The rebuilt engine is silent for its latency: the fade-in starts when its output
+        // arrives, not on the step where the signal appears.
+        const int held = std::min (fadeHold, numSamples);
+        if (held > 0)
+        {
+            for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
+                buffer.clear (ch, 0, held);
+            fadeHold -= held;
+        }
+
         const float g0 = fadeGain;
-        const float g1 = std::min (g0 + (float) numSamples * fadeStep, 1.0f);
-        buffer.applyGainRamp (0, numSamples, g0, g1);
+        const float g1 = std::min (g0 + (float) (numSamples - held) * fadeStep, 1.0f);
+        if (numSamples > held)
+            buffer.applyGainRamp (held, numSamples - held, g0, g1);
         fadeGain = g1;
 
         if (g1 == 1.0f)
@@ -164,6 +175,7 @@ void AudioProcessor::reprepare()
     {
         const juce::SpinLock::ScopedLockType pl (prepareLock);
         prepare (processSpec);
+        fadeHold = getLatencySamples();
     }
 
     fadeState = 3;
@@ -179,13 +191,114 @@ void AudioProcessor::getStateInformation (juce::MemoryBlock& destination)
         copyXmlToBinary (*xml, destination);
 }
 
+namespace
+{
+    /** True when the elements of an XML text nest deeper than the limit. Counted without parsing,
+        skipping comments, CDATA, declarations and quoted attribute values; the parser and the
+        tree conversion recurse once per level, so a crafted block could otherwise exhaust the
+        stack. */
+    bool nestsDeeperThan (const char* text, int limit)
+    {
+        const auto skipPast = [] (const char* p, const char* terminator) -> const char*
+        {
+            const auto* end = std::strstr (p, terminator);
+            return end == nullptr ? nullptr : end + std::strlen (terminator) - 1;
+        };
+
+        int depth = 0;
+        for (const char* p = text; *p != 0; ++p)
+        {
+            if (*p != '<')
+                continue;
+
+            if (std::strncmp (p, "<!--", 4) == 0)
+                p = skipPast (p + 4, "-->");
+            else if (std::strncmp (p, "<![CDATA[", 9) == 0)
+                p = skipPast (p + 9, "]]>");
+            else if (p[1] == '?' || p[1] == '!')
+                p = skipPast (p + 1, ">");
+            else if (p[1] == '/')
+            {
+                --depth;
+                p = skipPast (p + 1, ">");
+            }
+            else
+            {
+                if (++depth > limit)
+                    return true;
+
+                for (++p; *p != 0 && *p != '>'; ++p)
+                {
+                    if (*p == '"' || *p == '\'')
+                    {
+                        const char quote = *p;
+                        while (*++p != 0 && *p != quote) {}
+                        if (*p == 0)
+                            return false;
+                    }
+                }
+
+                if (*p == 0)
+                    return false;
+                if (p[-1] == '/')
+                    --depth;
+            }
+
+            // An unterminated construct cannot nest any deeper; the parser refuses it.
+            if (p == nullptr)
+                return false;
+        }
+        return false;
+    }
+
+    /** Text between elements has no equivalent in a value tree; it is dropped before the
+        conversion (the depth is already bounded). */
+    void removeTextElements (juce::XmlElement& element)
+    {
+        element.deleteAllTextElements();
+        for (auto* child : element.getChildIterator())
+            removeTextElements (*child);
+    }
+
+    /** A state tree is a handful of levels deep; anything far deeper is not one of ours. */
+    constexpr int maximumStateDepth = 64;
+
+    /** The XML document of a host state block: "VC2!", a little-endian length, the UTF-8 text.
+        Short blocks, a wrong magic, a length of 0 or less, text that is not valid UTF-8, text
+        nested absurdly deep and text that does not parse give null; a length beyond the data
+        is cut to the data present. */
+    std::unique_ptr<juce::XmlElement> parseStateBlock (const void* data, int sizeInBytes)
+    {
+        constexpr juce::uint32 magic = 0x21324356;
+
+        if (data == nullptr || sizeInBytes <= 8 || juce::ByteOrder::littleEndianInt (data) != magic)
+            return {};
+
+        const auto length = (int) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
+        if (length <= 0)
+            return {};
+
+        // Copied with a zeroed tail, so that neither the check nor the decoding of a multi-byte
+        // sequence cut off by the end of the data reads past the copy.
+        const auto numBytes = (size_t) std::min (length, sizeInBytes - 8);
+        juce::HeapBlock<char> text (numBytes + 4, true);
+        std::memcpy (text.get(), juce::addBytesToPointer (data, 8), numBytes);
+
+        if (! juce::CharPointer_UTF8::isValidString (text.get(), (int) numBytes)
+            || nestsDeeperThan (text.get(), maximumStateDepth))
+            return {};
+
+        return juce::parseXML (juce::String (juce::CharPointer_UTF8 (text.get())));
+    }
+} // namespace
+
 void AudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
-    // getXmlFromBinary refuses short blocks, a wrong magic, a length field <= 0 and text that
-    // does not parse; a length beyond the data is cut to the data present.
-    const auto xml = getXmlFromBinary (data, sizeInBytes);
+    const auto xml = parseStateBlock (data, sizeInBytes);
     if (xml == nullptr || ! xml->getTagName().equalsIgnoreCase (State::stateID.toString()))
         return;
+
+    removeTextElements (*xml);
 
     auto tree = juce::ValueTree::fromXml (*xml);
     state.fromPreset (tree);

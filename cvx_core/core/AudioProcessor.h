@@ -39,6 +39,7 @@ public:
 
     /** The host's per-block call (audio thread): reads tempo and position, runs the frame. */
     void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    using juce::AudioProcessor::processBlock;
 
     double getTailLengthSeconds() const override { return 0.0; }
     bool acceptsMidi() const override { return false; }
@@ -84,6 +85,7 @@ protected:
     juce::CriticalSection reprepareLock;
     float fadeStep = 1.0f;
     float fadeGain = 1.0f;
+    int fadeHold = 0;                 // samples of silence before a fade-in starts
     juce::SpinLock prepareLock;
     std::atomic<juce::int64> lastBlockTime { 0 };
     int blockLength = 0;              // milliseconds of one maximum-size block

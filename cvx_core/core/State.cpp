@@ -45,11 +45,37 @@ juce::ValueTree State::toPreset()
 
 void State::fromPreset (juce::ValueTree preset)
 {
-    // The parameter store is redirected to a fresh tree holding the preset's parameters; on the
-    // redirect it reads every PARAM child and re-creates the children of parameters the preset
-    // does not mention (with their current values), so a later save still holds all of them.
+    // The parameter store is redirected to a fresh tree holding the preset's parameters and reads
+    // every PARAM child from it. A missing child, or one without a value, would set its parameter
+    // to the default (and stay without a value in later saves), so those parameters get their
+    // current value written in: they keep it, and a later save still holds all of them.
+    static const juce::Identifier paramType { "PARAM" }, idKey { "id" }, valueKey { "value" };
+
     juce::ValueTree newParameters { parametersID };
     newParameters.copyPropertiesAndChildrenFrom (preset.getChildWithName (parametersID), nullptr);
+
+    for (auto* p : parameters.processor.getParameters())
+    {
+        auto* ranged = dynamic_cast<juce::RangedAudioParameter*> (p);
+        if (ranged == nullptr)
+            continue;
+
+        const auto* current = parameters.getRawParameterValue (ranged->paramID);
+        if (current == nullptr)
+            continue;
+
+        auto child = newParameters.getChildWithProperty (idKey, ranged->paramID);
+        if (! child.isValid())
+        {
+            child = juce::ValueTree { paramType };
+            child.setProperty (idKey, ranged->paramID, nullptr);
+            newParameters.appendChild (child, nullptr);
+        }
+
+        if (! child.hasProperty (valueKey))
+            child.setProperty (valueKey, current->load(), nullptr);
+    }
+
     parameters.replaceState (newParameters);
 
     properties.copyPropertiesAndChildrenFrom (preset.getChildWithName (propertiesID), nullptr);

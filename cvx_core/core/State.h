@@ -52,7 +52,8 @@ public:
     juce::ValueTree toPreset();
 
     /** Applies a preset tree: parameters, properties, modulation, serialised objects, then
-        "dirty" := false. Missing children are created (empty) in the caller's tree.
+        "dirty" := false. Parameters the preset does not mention keep their values; missing
+        "Modulators" and "Serialized" children are created (empty) in the caller's tree.
         Message thread. */
     void fromPreset (juce::ValueTree preset);
 

@@ -81,7 +81,9 @@ INSTANTIATE_TEST_SUITE_P (RatesAndFactors, EngineLatency,
                           ::testing::Values (LatencyCase { 44100.0, 0 }, LatencyCase { 44100.0, 1 },
                                              LatencyCase { 44100.0, 2 }, LatencyCase { 44100.0, 3 },
                                              LatencyCase { 48000.0, 0 }, LatencyCase { 48000.0, 1 },
-                                             LatencyCase { 48000.0, 2 }, LatencyCase { 48000.0, 3 }));
+                                             LatencyCase { 48000.0, 2 }, LatencyCase { 48000.0, 3 }),
+                          [] (const auto& info)
+                          { return std::to_string ((int) info.param.sampleRate) + "Hz_over" + std::to_string (info.param.stages); });
 
 TEST (Engine, PreparingTwiceKeepsTheLatency)
 {

@@ -1,0 +1,182 @@
+// Counts heap allocations made on the measuring thread while a block is processed. The global
+// operator new of this test program is replaced for that; it only counts while armed.
+
+#include "CoreTestSupport.h"
+#include "plugin/PluginProcessor.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace
+{
+    std::atomic<long> allocationCount { 0 };
+    thread_local bool countingOnThisThread = false;
+
+    void* allocate (std::size_t size)
+    {
+        if (countingOnThisThread)
+            allocationCount.fetch_add (1, std::memory_order_relaxed);
+
+        if (void* p = std::malloc (size == 0 ? 1 : size))
+            return p;
+        throw std::bad_alloc();
+    }
+
+    /** Counts the allocations of the calling thread for as long as it lives. */
+    struct ScopedAllocationCount
+    {
+        ScopedAllocationCount()
+        {
+            allocationCount = 0;
+            countingOnThisThread = true;
+        }
+
+        ~ScopedAllocationCount() { countingOnThisThread = false; }
+
+        long get() const { return allocationCount.load(); }
+    };
+} // namespace
+
+void* operator new (std::size_t size) { return allocate (size); }
+void* operator new[] (std::size_t size) { return allocate (size); }
+void* operator new (std::size_t size, const std::nothrow_t&) noexcept
+{
+    try { return allocate (size); } catch (...) { return nullptr; }
+}
+void* operator new[] (std::size_t size, const std::nothrow_t&) noexcept
+{
+    try { return allocate (size); } catch (...) { return nullptr; }
+}
+void operator delete (void* p) noexcept { std::free (p); }
+void operator delete[] (void* p) noexcept { std::free (p); }
+void operator delete (void* p, std::size_t) noexcept { std::free (p); }
+void operator delete[] (void* p, std::size_t) noexcept { std::free (p); }
+void operator delete (void* p, const std::nothrow_t&) noexcept { std::free (p); }
+void operator delete[] (void* p, const std::nothrow_t&) noexcept { std::free (p); }
+
+namespace
+{
+
+using vyx::test::RecordingProcessor;
+using vyx::test::TestPlayHead;
+
+constexpr double sampleRate = 48000.0;
+constexpr int blockSize = 512;
+
+class AudioThreadAllocationTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        juce::Random random (77);
+        for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
+            for (int i = 0; i < blockSize; ++i)
+                buffer.setSample (ch, i, random.nextFloat() * 2.0f - 1.0f);
+
+        playHead.bpm = 128.0;
+        playHead.ppq = 0.0;
+    }
+
+    /** Processes one block with the play head moved on by the block's length, so that the
+        blocks regularly straddle a sixteenth note. Returns its allocation count. */
+    long processCounted (juce::AudioProcessor& processor)
+    {
+        juce::AudioBuffer<float> block (buffer);
+        ScopedAllocationCount count;
+        processor.processBlock (block, midi);
+        advance();
+        return count.get();
+    }
+
+    void processUncounted (juce::AudioProcessor& processor)
+    {
+        juce::AudioBuffer<float> block (buffer);
+        processor.processBlock (block, midi);
+        advance();
+    }
+
+    void advance()
+    {
+        playHead.ppq = *playHead.ppq + blockSize / sampleRate * *playHead.bpm / 60.0;
+    }
+
+    juce::AudioBuffer<float> buffer { 2, blockSize };
+    juce::MidiBuffer midi;
+    TestPlayHead playHead;
+};
+
+} // namespace
+
+TEST_F (AudioThreadAllocationTest, CounterSeesAllocations)
+{
+    ScopedAllocationCount count;
+    auto p = std::make_unique<int> (3);
+    std::vector<float> v (100);
+    EXPECT_GE (count.get(), 2);
+}
+
+TEST_F (AudioThreadAllocationTest, ProductProcessorAllocatesNothingPerBlock)
+{
+    std::unique_ptr<juce::AudioProcessor> processor (createPluginFilter());
+    processor->setPlayConfigDetails (2, 2, sampleRate, blockSize);
+    processor->prepareToPlay (sampleRate, blockSize);
+    processor->setPlayHead (&playHead);
+
+    for (int k = 0; k < 32; ++k)
+        processUncounted (*processor);
+
+    long total = 0;
+    for (int k = 0; k < 200; ++k)
+        total += processCounted (*processor);
+    EXPECT_EQ (total, 0);
+
+    // Without a play head as well.
+    processor->setPlayHead (nullptr);
+    total = 0;
+    for (int k = 0; k < 50; ++k)
+        total += processCounted (*processor);
+    EXPECT_EQ (total, 0);
+
+    processor->releaseResources();
+}
+
+TEST_F (AudioThreadAllocationTest, FrameAllocatesNothingOutsideTheBlockThatPostsTheTask)
+{
+    RecordingProcessor processor;
+    processor.prepareToPlay (sampleRate, blockSize);
+    processor.setPlayHead (&playHead);
+
+    for (int k = 0; k < 8; ++k)
+        processUncounted (processor);
+
+    long total = 0;
+    for (int k = 0; k < 100; ++k)
+        total += processCounted (processor);
+    EXPECT_EQ (total, 0) << "steady state";
+
+    // Fade-out blocks before the last one, then the silent blocks.
+    processor.fadeState = 1;
+    total = 0;
+    for (int k = 0; k < 4; ++k)
+        total += processCounted (processor);
+    EXPECT_EQ (processor.fadeState.load(), 1);
+    EXPECT_EQ (total, 0) << "fading out";
+
+    processUncounted (processor);   // reaches gain 0 and posts the task
+    ASSERT_EQ (processor.fadeState.load(), 2);
+
+    total = 0;
+    for (int k = 0; k < 10; ++k)
+        total += processCounted (processor);
+    EXPECT_EQ (total, 0) << "silent";
+
+    ASSERT_TRUE (vyx::test::runMessageLoopUntil ([&] { return processor.fadeState.load() == 3; }));
+
+    total = 0;
+    for (int k = 0; k < 8; ++k)
+        total += processCounted (processor);
+    EXPECT_EQ (processor.fadeState.load(), 0);
+    EXPECT_EQ (total, 0) << "fading in";
+
+    processor.setPlayHead (nullptr);
+}
