@@ -7,15 +7,14 @@ namespace
 
 using Set = juce::AudioChannelSet;
 
-class HostBuses : public ::testing::Test
+class HostBuses : public vyx::test::SharedInstanceTest<HostBuses>
 {
 protected:
-    static void SetUpTestSuite() { instance = vyx::test::loadBuiltPlugin(); }
-    static void TearDownTestSuite() { instance.reset(); }
-
     void SetUp() override
     {
-        ASSERT_NE (instance, nullptr);
+        SharedInstanceTest::SetUp();
+        if (HasFatalFailure())
+            return;
         // A host changes layouts only while the plug-in is inactive.
         instance->releaseResources();
     }
@@ -35,10 +34,7 @@ protected:
         return layout;
     }
 
-    static std::unique_ptr<juce::AudioPluginInstance> instance;
 };
-
-std::unique_ptr<juce::AudioPluginInstance> HostBuses::instance;
 
 TEST_F (HostBuses, MainStereoBusesAndADisabledSidechain)
 {

@@ -5,23 +5,9 @@
 namespace
 {
 
-class HostLatency : public ::testing::Test
+class HostLatency : public vyx::test::SharedInstanceTest<HostLatency>
 {
-protected:
-    static void SetUpTestSuite() { instance = vyx::test::loadBuiltPlugin(); }
-    static void TearDownTestSuite() { instance.reset(); }
-
-    void SetUp() override { ASSERT_NE (instance, nullptr); }
-    void TearDown() override
-    {
-        if (instance != nullptr)
-            instance->releaseResources();
-    }
-
-    static std::unique_ptr<juce::AudioPluginInstance> instance;
 };
-
-std::unique_ptr<juce::AudioPluginInstance> HostLatency::instance;
 
 TEST_F (HostLatency, HostSeesWhatThePluginReports)
 {

@@ -24,13 +24,9 @@ bool isClose (double actual, double expected)
     return std::abs (actual - expected) <= 1.0e-5 * std::max (1.0, std::abs (expected)) + 1.0e-6;
 }
 
-class HostParameters : public ::testing::Test
+class HostParameters : public vyx::test::SharedInstanceTest<HostParameters>
 {
 protected:
-    static void SetUpTestSuite() { instance = vyx::test::loadBuiltPlugin(); }
-    static void TearDownTestSuite() { instance.reset(); }
-
-    void SetUp() override { ASSERT_NE (instance, nullptr); }
 
     static juce::HostedAudioProcessorParameter& parameter (int index)
     {
@@ -45,10 +41,7 @@ protected:
         return *p;
     }
 
-    static std::unique_ptr<juce::AudioPluginInstance> instance;
 };
-
-std::unique_ptr<juce::AudioPluginInstance> HostParameters::instance;
 
 TEST_F (HostParameters, NameAndFixedAnswers)
 {

@@ -5,23 +5,9 @@
 namespace
 {
 
-class HostProcessing : public ::testing::Test
+class HostProcessing : public vyx::test::SharedInstanceTest<HostProcessing>
 {
-protected:
-    static void SetUpTestSuite() { instance = vyx::test::loadBuiltPlugin(); }
-    static void TearDownTestSuite() { instance.reset(); }
-
-    void SetUp() override { ASSERT_NE (instance, nullptr); }
-    void TearDown() override
-    {
-        if (instance != nullptr)
-            instance->releaseResources();
-    }
-
-    static std::unique_ptr<juce::AudioPluginInstance> instance;
 };
-
-std::unique_ptr<juce::AudioPluginInstance> HostProcessing::instance;
 
 TEST_F (HostProcessing, OutputIsFiniteAtEveryRateAndBlockSize)
 {

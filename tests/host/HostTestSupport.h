@@ -31,4 +31,25 @@ juce::AudioBuffer<float> makeTestSignal (double sampleRate, double seconds);
 /** Releases and re-prepares the instance, then lets its latency announcement arrive. */
 void prepare (juce::AudioPluginInstance& instance, double sampleRate, int blockSize);
 
+/** A fixture that loads one instance for all the tests of a suite (loading is slow). Each
+    suite derives with its own class as the argument, so it gets an instance of its own. */
+template <typename Suite>
+class SharedInstanceTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { instance = loadBuiltPlugin(); }
+    static void TearDownTestSuite() { instance.reset(); }
+
+    void SetUp() override { ASSERT_NE (instance, nullptr); }
+
+    /** Each test starts from an inactive instance, as a host leaves it between sessions. */
+    void TearDown() override
+    {
+        if (instance != nullptr)
+            instance->releaseResources();
+    }
+
+    static inline std::unique_ptr<juce::AudioPluginInstance> instance;
+};
+
 } // namespace vyx::test
