@@ -116,8 +116,8 @@ public:
 
     BandSplitter();
 
-    /** Sizes every buffer for the spec and resets the filters to its sample rate. */
-    void prepare (const juce::dsp::ProcessSpec& spec);
+    /** Sizes every buffer for the setup and resets the filters to its sample rate. */
+    void prepare (const juce::dsp::ProcessSpec& setup);
 
     /** One frequency in Hz per active band: entry b is the upper edge of band b (the last
         entry splits nothing). Recomputes only what changed, plus the compensation all-passes. */

@@ -329,31 +329,31 @@ BandSplitter<MaxBands>::BandSplitter()
 }
 
 template <int MaxBands>
-void BandSplitter<MaxBands>::prepare (const juce::dsp::ProcessSpec& spec)
+void BandSplitter<MaxBands>::prepare (const juce::dsp::ProcessSpec& setup)
 {
-    const auto maxSamples = (size_t) spec.maximumBlockSize;
-    const auto numChannels = (int) spec.numChannels;
+    const auto maxSamples = (size_t) setup.maximumBlockSize;
+    const auto numChannels = (int) setup.numChannels;
 
-    simd.prepare ((int) spec.maximumBlockSize);
+    simd.prepare ((int) setup.maximumBlockSize);
     work = juce::dsp::AudioBlock<Register> (workMemory, 1, maxSamples, sizeof (Register));
     work.clear();
 
     for (size_t j = 0; j < numSlots; ++j)
     {
         auto& buffer = bandBuffers[j];
-        buffer.setSize (numChannels, (int) spec.maximumBlockSize, false, false, false);
+        buffer.setSize (numChannels, (int) setup.maximumBlockSize, false, false, false);
         buffer.setNotClear();
         buffer.clear();
 
         bandRegisters[j] = juce::dsp::AudioBlock<Register> (bandMemory[j], 1, maxSamples, sizeof (Register));
         bandRegisters[j].clear();
 
-        crossovers[j].prepare (spec.sampleRate);
+        crossovers[j].prepare (setup.sampleRate);
 
         allPasses[j].resize (numSlots - j);
 
         for (auto& allPass : allPasses[j])
-            allPass.prepare (spec.sampleRate);
+            allPass.prepare (setup.sampleRate);
 
         frequencies[j] = 20000.0f;
     }

@@ -33,7 +33,7 @@ public:
     //==============================================================================
     const juce::String getName() const override { return CVX_PRODUCT_NAME; }
 
-    /** Stores the spec under the prepare lock and prepares the engine. Any thread. */
+    /** Stores the setup under the prepare lock and prepares the engine. Any thread. */
     void prepareToPlay (double sampleRate, int maximumBlockSize) override;
     void releaseResources() override {}
 

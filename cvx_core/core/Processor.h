@@ -35,7 +35,7 @@ public:
     Processor (const juce::String& identifier, State& state, const juce::String& displayName);
     ~Processor() override;
 
-    virtual void prepare (ProcessSpec spec) = 0;
+    virtual void prepare (ProcessSpec setup) = 0;
     virtual void process (ProcessBlock<float>& block) = 0;
     virtual int getLatency() { return 0; }
     virtual std::unique_ptr<juce::Component> createComponent (State&) { return {}; }

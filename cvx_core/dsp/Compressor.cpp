@@ -43,11 +43,11 @@ Compressor::Compressor (int m)
 
 Compressor::~Compressor() = default;
 
-void Compressor::prepare (juce::dsp::ProcessSpec spec, float maximumDelaySeconds)
+void Compressor::prepare (juce::dsp::ProcessSpec setup, float maximumDelaySeconds)
 {
-    sampleRate = (float) spec.sampleRate;
-    maximumBlockSize = (int) spec.maximumBlockSize;
-    const auto numChannels = (int) spec.numChannels;
+    sampleRate = (float) setup.sampleRate;
+    maximumBlockSize = (int) setup.maximumBlockSize;
+    const auto numChannels = (int) setup.numChannels;
 
     detector.setSize (1, juce::jmax (1, maximumBlockSize), false, false, true);
     detector.clear();

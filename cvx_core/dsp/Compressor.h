@@ -18,7 +18,7 @@ public:
 
     /** Sizes the detector and the lookahead delay (maximumDelaySeconds) and creates one
         envelope and one gain meter per channel. Called once per compressor. */
-    void prepare (juce::dsp::ProcessSpec spec, float maximumDelaySeconds);
+    void prepare (juce::dsp::ProcessSpec setup, float maximumDelaySeconds);
 
     /** Lookahead time in seconds; sets the delay to that many samples (limited to the delay
         line's size) and recomputes the effective attack. Not on the audio thread: a new delay

@@ -71,9 +71,9 @@ public:
 
     juce::AudioProcessorEditor* createEditor() override { return nullptr; }
 
-    void prepare (cvx::ProcessSpec spec) override
+    void prepare (cvx::ProcessSpec setup) override
     {
-        lastSpec = spec;
+        lastSpec = setup;
         ++log->prepareCount;
         if (onPrepare)
             onPrepare();
