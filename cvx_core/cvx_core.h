@@ -43,6 +43,7 @@
 #include "core/AudioProcessor.h"
 #include "dsp/SIMD_Interface.h"
 #include "dsp/IntegerDelay.h"
+#include "dsp/Oversampler.h"
 #include "dsp/Compressor.h"
 #include "dsp/FFT.h"
 #include "ui/SpectrumDisplay.h"

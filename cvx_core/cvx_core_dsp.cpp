@@ -2,5 +2,6 @@
 
 #include "dsp/SIMD_Interface.cpp"
 #include "dsp/Compressor.cpp"
+#include "dsp/Oversampler.cpp"
 #include "dsp/FFT.cpp"
 #include "ui/SpectrumDisplay.cpp"

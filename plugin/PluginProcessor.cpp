@@ -139,25 +139,24 @@ juce::AudioProcessorEditor* VyxAudioProcessor::createEditor()
     return new VyxAudioProcessorEditor (*this);
 }
 
-void VyxAudioProcessor::prepare (cvx::ProcessSpec spec)
+void VyxAudioProcessor::prepare (cvx::ProcessSpec setup)
 {
     // Only a damaged state could hold another value; treat it as the nearest valid choice.
     const int stages = juce::jlimit (0, 3, (int) state.attributes.getProperty (Attributes::oversampler, 0));
 
     const int numInputs = std::max (1, getTotalNumInputChannels());
-    const int numChannels = std::max (1, std::min (spec.numChannels, 4));
-    const int maxBlock = std::max (1, spec.maximumBlockSize);
+    const int numChannels = std::max (1, std::min (setup.numChannels, 4));
+    const int maxBlock = std::max (1, setup.maximumBlockSize);
 
-    auto newOversampler = std::make_unique<juce::dsp::Oversampling<float>> ((size_t) numInputs);
+    auto newOversampler = std::make_unique<cvx::dsp::Oversampler> ((size_t) numInputs);
     if (stages == 0)
         newOversampler->addDummyOversamplingStage();
     for (int k = 1; k <= stages; ++k)
     {
-        using Filter = juce::dsp::Oversampling<float>;
         if (k == 1)
-            newOversampler->addOversamplingStage (Filter::filterHalfBandFIREquiripple, 0.05f, -90.0f, 0.06f, -75.0f);
+            newOversampler->addOversamplingStage (0.05f, -90.0f, 0.06f, -75.0f);
         else
-            newOversampler->addOversamplingStage (Filter::filterHalfBandFIREquiripple, 0.1f, 10.0f * (float) (k - 1) - 90.0f,
+            newOversampler->addOversamplingStage (0.1f, 10.0f * (float) (k - 1) - 90.0f,
                                                   0.12f, 10.0f * (float) (k - 1) - 75.0f);
     }
     newOversampler->setUsingIntegerLatency (true);
@@ -166,10 +165,10 @@ void VyxAudioProcessor::prepare (cvx::ProcessSpec spec)
     oversamplerChannels = numInputs;
 
     oversamplingFactor = 1 << stages;
-    const double rate = spec.sampleRate * oversamplingFactor;
+    const double rate = setup.sampleRate * oversamplingFactor;
     const int oversampledBlock = maxBlock * oversamplingFactor;
     const juce::dsp::ProcessSpec oversampled { rate, (juce::uint32) oversampledBlock, (juce::uint32) numChannels };
-    engineSpec = spec;
+    engineSpec = setup;
 
     for (auto* gain : { &inputGain, &dryGain, &wetGain })
     {
@@ -180,7 +179,7 @@ void VyxAudioProcessor::prepare (cvx::ProcessSpec spec)
     dryBuffer.setSize (numChannels, oversampledBlock, false, false, true);
     sumBuffer.setSize (numChannels, oversampledBlock, false, false, true);
 
-    const int hostLookahead = (int) (spec.sampleRate * (double) lookaheadTime);
+    const int hostLookahead = (int) (setup.sampleRate * (double) lookaheadTime);
     lookaheadSamples = oversamplingFactor * hostLookahead;
 
     splitter.prepare (oversampled);

@@ -45,9 +45,9 @@ public:
 
     juce::AudioProcessorEditor* createEditor() override;
 
-    /** Rebuilds the signal chain for the spec and the "OVER" attribute and reports the
+    /** Rebuilds the signal chain for the setup and the "OVER" attribute and reports the
         latency. Runs under the prepare lock, never concurrently with process. */
-    void prepare (cvx::ProcessSpec spec) override;
+    void prepare (cvx::ProcessSpec setup) override;
 
     /** Oversample, split, compress up then down, sum, mix with the aligned dry path, limit,
         downsample; in place on the host's main channels. Audio thread. */
@@ -89,7 +89,7 @@ private:
     void applyLimiter (int numSamples) noexcept;
     void readMeters (int band, float& level, float& compressedLevel);
 
-    std::unique_ptr<juce::dsp::Oversampling<float>> oversampler;
+    std::unique_ptr<cvx::dsp::Oversampler> oversampler;
     BandSplitter<maxBands> splitter, sidechainSplitter;
     std::vector<std::unique_ptr<cvx::dsp::Compressor>> upward, downward;
     cvx::dsp::IntegerDelay dryDelay;     // the dry path's share of the lookahead

@@ -127,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P (Buses, EngineLayouts,
                        LayoutCase { "stereo with sidechain", 2, true },
                        LayoutCase { "mono", 1, false },
                        LayoutCase { "mono with sidechain", 1, true }),
-    [] (const auto& info) { return "layout" + std::to_string (info.index); });
+    [] (const auto& param) { return "layout" + std::to_string (param.index); });
 
 //==============================================================================
 class EngineSampleRates : public ::testing::TestWithParam<double> {};
@@ -151,7 +151,7 @@ TEST_P (EngineSampleRates, EveryFactorStaysFiniteAndKeepsTheLevel)
 }
 
 INSTANTIATE_TEST_SUITE_P (Rates, EngineSampleRates, ::testing::Values (22050.0, 44100.0, 96000.0, 192000.0),
-                          [] (const auto& info) { return std::to_string ((int) info.param) + "Hz"; });
+                          [] (const auto& param) { return std::to_string ((int) param.param) + "Hz"; });
 
 //==============================================================================
 struct SignalCase
@@ -192,7 +192,9 @@ TEST (EngineRobustness, LongExtremeSignalsStayFinite)
             ASSERT_LE (lastPeak, 1.0f) << c.name << " at " << start;
         }
         if (juce::String (c.name).contains ("silence"))
+        {
             EXPECT_LT (lastPeak, 1e-6f) << c.name;
+        }
     }
 }
 

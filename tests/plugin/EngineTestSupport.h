@@ -39,11 +39,11 @@ struct EngineFixture
         ASSERT_TRUE (vyx.setBusesLayout (layout));
     }
 
-    void prepare (double sampleRate, int blockSize)
+    void prepare (double sampleRate, int maximumBlockSize)
     {
-        vyx.setRateAndBufferSizeDetails (sampleRate, blockSize);
-        vyx.prepareToPlay (sampleRate, blockSize);
-        this->blockSize = blockSize;
+        vyx.setRateAndBufferSizeDetails (sampleRate, maximumBlockSize);
+        vyx.prepareToPlay (sampleRate, maximumBlockSize);
+        blockSize = maximumBlockSize;
     }
 
     int numBufferChannels() const

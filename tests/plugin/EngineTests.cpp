@@ -55,9 +55,13 @@ TEST_P (EngineLatency, ImpulseArrivesAfterTheReportedLatency)
     const int lookahead = (int) (sampleRate * 0.008);
     const int latency = f.vyx.getLatencySamples();
     if (stages == 0)
+    {
         EXPECT_EQ (latency, lookahead);
+    }
     else
+    {
         EXPECT_GT (latency, lookahead);
+    }
     EXPECT_EQ (f.vyx.getOversamplingFactor(), 1 << stages);
 
     // The impulse comes after the gains' start-up ramps have settled.
@@ -72,9 +76,13 @@ TEST_P (EngineLatency, ImpulseArrivesAfterTheReportedLatency)
     // With oversampling the fractional part of the filters' delay spreads the impulse over
     // neighbouring samples, so only its position is exact.
     if (stages == 0)
+    {
         EXPECT_NEAR (out.getSample (0, impulseAt + latency), 0.5f, 1e-6f);
+    }
     else
+    {
         EXPECT_GT (std::abs (out.getSample (0, impulseAt + latency)), 0.3f);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P (RatesAndFactors, EngineLatency,
@@ -82,8 +90,8 @@ INSTANTIATE_TEST_SUITE_P (RatesAndFactors, EngineLatency,
                                              LatencyCase { 44100.0, 2 }, LatencyCase { 44100.0, 3 },
                                              LatencyCase { 48000.0, 0 }, LatencyCase { 48000.0, 1 },
                                              LatencyCase { 48000.0, 2 }, LatencyCase { 48000.0, 3 }),
-                          [] (const auto& info)
-                          { return std::to_string ((int) info.param.sampleRate) + "Hz_over" + std::to_string (info.param.stages); });
+                          [] (const auto& param)
+                          { return std::to_string ((int) param.param.sampleRate) + "Hz_over" + std::to_string (param.param.stages); });
 
 TEST (Engine, PreparingTwiceKeepsTheLatency)
 {
@@ -147,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P (MixModes, EnginePaths,
         PathCase { "mix 25 eight bands", 8, false, 25.0f, 0.0f, -80.0f, 0.0f, 1.0 },
         PathCase { "dry/wet with dry at -80 is wet alone", 3, true, 30.0f, -12.0f, -80.0f, -3.0f, std::pow (10.0, -3.0 / 20.0) },
         PathCase { "dry/wet both paths", 5, true, 30.0f, -12.0f, -6.0f, -6.0f, 2.0 * std::pow (10.0, -6.0 / 20.0) }),
-    [] (const auto& info) { return "case" + std::to_string (info.index); });
+    [] (const auto& param) { return "case" + std::to_string (param.index); });
 
 //==============================================================================
 TEST (Engine, LimiterHoldsThePeakAtTheCeiling)
