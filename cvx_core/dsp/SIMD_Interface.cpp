@@ -63,32 +63,28 @@ void SIMD_Interface::toSIMD (const juce::dsp::AudioBlock<float>& in, juce::dsp::
     const float* const s2 = src[2];
     const float* const s3 = src[3];
 
+    const auto writeFrame = [&] (size_t n)
+    {
+        const auto a = s0[n], b = s1[n], c = s2[n], d = s3[n];
+        auto* frame = dst + numLanes * n;
+        frame[0] = a;
+        frame[1] = b;
+        frame[2] = c;
+        frame[3] = d;
+    };
+
     if (rangesOverlap (dst, numLanes * numFrames, s0, numFrames))
     {
         // The registers sit on top of channel 0: frame n is written at 4n .. 4n + 3, which
         // only holds input frames at or after n, so running backwards never overwrites a
         // sample that has not been read yet.
         for (auto n = numFrames; n-- > 0;)
-        {
-            const auto a = s0[n], b = s1[n], c = s2[n], d = s3[n];
-            auto* frame = dst + numLanes * n;
-            frame[0] = a;
-            frame[1] = b;
-            frame[2] = c;
-            frame[3] = d;
-        }
+            writeFrame (n);
     }
     else
     {
         for (size_t n = 0; n < numFrames; ++n)
-        {
-            const auto a = s0[n], b = s1[n], c = s2[n], d = s3[n];
-            auto* frame = dst + numLanes * n;
-            frame[0] = a;
-            frame[1] = b;
-            frame[2] = c;
-            frame[3] = d;
-        }
+            writeFrame (n);
     }
 }
 
