@@ -90,9 +90,11 @@ private:
             response = reply;
         }
 
+        // Counted before the reply goes out: once the client has read it, the test may look at
+        // the count at once, while this thread may not yet have been scheduled again.
+        ++answered;
         client.write (response.toRawUTF8(), (int) response.getNumBytesAsUTF8());
         client.close();
-        ++answered;
     }
 
     juce::StreamingSocket listener;
