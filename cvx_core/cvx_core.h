@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "core/Identifiers.h"
+#include "core/UntrustedXml.h"
 #include "core/Serializable.h"
 #include "cache/CacheFile.h"
 #include "cache/ValueFile.h"

@@ -85,6 +85,20 @@ namespace
         return x > 0.0f ? std::max (20.0f * std::log10 (x), -100.0f) : -100.0f;
     }
 
+    /** Runs a smoothed gain over a block in slices. The framework's gain puts one ramp value
+        per sample on the stack for a multi-channel block; at 8x with large host blocks that
+        is hundreds of kilobytes, more than an audio thread's stack may hold. The ramp goes on
+        across the slices, so the result is the same. */
+    void applyGain (juce::dsp::Gain<float>& gain, juce::dsp::AudioBlock<float> block) noexcept
+    {
+        constexpr size_t slice = 256;
+        for (size_t start = 0; start < block.getNumSamples(); start += slice)
+        {
+            auto part = block.getSubBlock (start, std::min (slice, block.getNumSamples() - start));
+            gain.process (juce::dsp::ProcessContextReplacing<float> (part));
+        }
+    }
+
     juce::dsp::AudioBlock<float> firstSamples (juce::AudioBuffer<float>& buffer, int numChannels, int numSamples)
     {
         return juce::dsp::AudioBlock<float> (buffer).getSubsetChannelBlock (0, (size_t) numChannels)
@@ -113,7 +127,10 @@ VyxAudioProcessor::VyxAudioProcessor (juce::AudioProcessorValueTreeState::Parame
     }
 }
 
-VyxAudioProcessor::~VyxAudioProcessor() = default;
+VyxAudioProcessor::~VyxAudioProcessor()
+{
+    detachQueuedTasks();
+}
 
 //==============================================================================
 VyxAudioProcessor::Switches::Switches (juce::ValueTree tree) : properties (std::move (tree))
@@ -287,7 +304,7 @@ void VyxAudioProcessor::processChunk (cvx::ProcessBlock<float>& block, int start
 
     inputGain.setGainLinear (decibelsToGain (in));
     if (! sidechain)
-        inputGain.process (juce::dsp::ProcessContextReplacing<float> (mainView));
+        applyGain (inputGain, mainView);
 
     inputSpectrum.pushBlock (inputView);
 
@@ -360,7 +377,7 @@ void VyxAudioProcessor::processChunk (cvx::ProcessBlock<float>& block, int start
 
     auto sum = firstSamples (sumBuffer, mainChannels, N);
     wetGain.setGainLinear (decibelsToGain (wetDecibels));
-    wetGain.process (juce::dsp::ProcessContextReplacing<float> (sum));
+    applyGain (wetGain, sum);
 
     outputSpectrum.pushBlock (sum);
 
@@ -378,7 +395,7 @@ void VyxAudioProcessor::processChunk (cvx::ProcessBlock<float>& block, int start
         simd.fromSIMD (registers, dryBlock);
 
         dryGain.setGainLinear (decibelsToGain (dryDecibels));
-        dryGain.process (juce::dsp::ProcessContextReplacing<float> (dryBlock));
+        applyGain (dryGain, dryBlock);
 
         sum.add (dryBlock);
     }

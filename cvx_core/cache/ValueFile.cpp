@@ -3,23 +3,8 @@ namespace cvx::cache
 
 namespace
 {
-    /** False when the framework's Base64 decoder would size its block from a byte count the
-        characters after the point cannot carry: it allocates that count before reading a
-        character, so a damaged file ("-5.", "4000000000.") would throw or claim gigabytes.
-        A text without a point is safe: the decoder refuses it untouched. */
-    bool isSafeToDecodeAsBase64 (const juce::String& text)
-    {
-        const auto dot = text.indexOfChar ('.');
-        if (dot < 0)
-            return true;
-
-        const auto count = text.substring (0, dot);
-        if (dot > 10 || ! count.containsOnly ("0123456789"))
-            return false;
-
-        const auto characters = (juce::int64) (text.length() - dot - 1);
-        return count.getLargeIntValue() * 8 <= characters * 6;
-    }
+    /** The settings are one element; a file nested far deeper is not one of ours. */
+    constexpr int maximumSettingsDepth = 64;
 } // namespace
 
 juce::File ValueFile::getFileFor (const juce::String& name)
@@ -46,20 +31,10 @@ ValueFile::ValueFile (const juce::String& name)
         juce::MemoryBlock bytes;
         bytes.fromBase64Encoding (encoded);
 
-        const auto text = bytes.isEmpty() ? juce::String()
-                                          : juce::String::fromUTF8 (static_cast<const char*> (bytes.getData()),
-                                                                    (int) bytes.getSize());
-
-        juce::XmlDocument document (text);
-        const auto element = document.getDocumentElement (false);
+        // The settings are a single element; its "base64:..." attributes are checked too.
+        const auto element = parseUntrustedXml (bytes.getData(), bytes.getSize(), maximumSettingsDepth);
         if (element == nullptr)
             return false;
-
-        // Attributes named "base64:..." go through the same decoder when the set is filled.
-        for (int i = 0; i < element->getNumAttributes(); ++i)
-            if (element->getAttributeName (i).startsWith ("base64:")
-                && ! isSafeToDecodeAsBase64 (element->getAttributeValue (i)))
-                return false;
 
         clear();
         setFromXmlAttributes (*element);

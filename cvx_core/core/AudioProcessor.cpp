@@ -15,8 +15,11 @@ AudioProcessor::AudioProcessor (juce::AudioProcessorValueTreeState::ParameterLay
 
 AudioProcessor::~AudioProcessor()
 {
-    // A re-prepare task may still be queued on the message thread: detach it from us, waiting
-    // for one that is running right now.
+    detachQueuedTasks();
+}
+
+void AudioProcessor::detachQueuedTasks()
+{
     const juce::ScopedLock sl (lifetime->lock);
     lifetime->owner = nullptr;
 }
@@ -193,64 +196,6 @@ void AudioProcessor::getStateInformation (juce::MemoryBlock& destination)
 
 namespace
 {
-    /** True when the elements of an XML text nest deeper than the limit. Counted without parsing,
-        skipping comments, CDATA, declarations and quoted attribute values; the parser and the
-        tree conversion recurse once per level, so a crafted block could otherwise exhaust the
-        stack. */
-    bool nestsDeeperThan (const char* text, int limit)
-    {
-        const auto skipPast = [] (const char* p, const char* terminator) -> const char*
-        {
-            const auto* end = std::strstr (p, terminator);
-            return end == nullptr ? nullptr : end + std::strlen (terminator) - 1;
-        };
-
-        int depth = 0;
-        for (const char* p = text; *p != 0; ++p)
-        {
-            if (*p != '<')
-                continue;
-
-            if (std::strncmp (p, "<!--", 4) == 0)
-                p = skipPast (p + 4, "-->");
-            else if (std::strncmp (p, "<![CDATA[", 9) == 0)
-                p = skipPast (p + 9, "]]>");
-            else if (p[1] == '?' || p[1] == '!')
-                p = skipPast (p + 1, ">");
-            else if (p[1] == '/')
-            {
-                --depth;
-                p = skipPast (p + 1, ">");
-            }
-            else
-            {
-                if (++depth > limit)
-                    return true;
-
-                for (++p; *p != 0 && *p != '>'; ++p)
-                {
-                    if (*p == '"' || *p == '\'')
-                    {
-                        const char quote = *p;
-                        while (*++p != 0 && *p != quote) {}
-                        if (*p == 0)
-                            return false;
-                    }
-                }
-
-                if (*p == 0)
-                    return false;
-                if (p[-1] == '/')
-                    --depth;
-            }
-
-            // An unterminated construct cannot nest any deeper; the parser refuses it.
-            if (p == nullptr)
-                return false;
-        }
-        return false;
-    }
-
     /** Text between elements has no equivalent in a value tree; it is dropped before the
         conversion (the depth is already bounded). */
     void removeTextElements (juce::XmlElement& element)
@@ -264,9 +209,8 @@ namespace
     constexpr int maximumStateDepth = 64;
 
     /** The XML document of a host state block: "VC2!", a little-endian length, the UTF-8 text.
-        Short blocks, a wrong magic, a length of 0 or less, text that is not valid UTF-8, text
-        nested absurdly deep and text that does not parse give null; a length beyond the data
-        is cut to the data present. */
+        Short blocks, a wrong magic, a length of 0 or less and text that the untrusted-XML
+        parser refuses give null; a length beyond the data is cut to the data present. */
     std::unique_ptr<juce::XmlElement> parseStateBlock (const void* data, int sizeInBytes)
     {
         constexpr juce::uint32 magic = 0x21324356;
@@ -278,17 +222,8 @@ namespace
         if (length <= 0)
             return {};
 
-        // Copied with a zeroed tail, so that neither the check nor the decoding of a multi-byte
-        // sequence cut off by the end of the data reads past the copy.
         const auto numBytes = (size_t) std::min (length, sizeInBytes - 8);
-        juce::HeapBlock<char> text (numBytes + 4, true);
-        std::memcpy (text.get(), juce::addBytesToPointer (data, 8), numBytes);
-
-        if (! juce::CharPointer_UTF8::isValidString (text.get(), (int) numBytes)
-            || nestsDeeperThan (text.get(), maximumStateDepth))
-            return {};
-
-        return juce::parseXML (juce::String (juce::CharPointer_UTF8 (text.get())));
+        return parseUntrustedXml (juce::addBytesToPointer (data, 8), numBytes, maximumStateDepth);
     }
 } // namespace
 

@@ -81,6 +81,11 @@ protected:
     /** Rebuilds the engine on the message thread after a fade-out, then starts the fade-in. */
     void reprepare();
 
+    /** Makes a queued re-prepare task do nothing, waiting for one that is running right now.
+        The most derived processor calls it first thing in its destructor: a task that ran
+        later would reach an engine that is already gone. */
+    void detachQueuedTasks();
+
     ProcessSpec processSpec;
     juce::CriticalSection reprepareLock;
     float fadeStep = 1.0f;

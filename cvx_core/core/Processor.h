@@ -22,7 +22,7 @@ struct ProcessBlock
     bool flag = false;
     juce::dsp::AudioBlock<SampleType>* input = nullptr;
     juce::dsp::AudioBlock<SampleType> output;     // same channels and samples as main
-    std::vector<SampleType*> channels;            // filled by the engine as its channel list
+    std::vector<SampleType*> channels;            // left empty by the frame, free for the engine
 };
 
 class State;

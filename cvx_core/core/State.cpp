@@ -45,10 +45,11 @@ juce::ValueTree State::toPreset()
 
 void State::fromPreset (juce::ValueTree preset)
 {
-    // The parameter store is redirected to a fresh tree holding the preset's parameters and reads
-    // every PARAM child from it. A missing child, or one without a value, would set its parameter
-    // to the default (and stay without a value in later saves), so those parameters get their
-    // current value written in: they keep it, and a later save still holds all of them.
+    // The parameter tree takes over the preset's parameters in place (views listening to it stay
+    // attached), and the parameter store reads every PARAM child as it arrives. A missing child,
+    // or one without a value, would set its parameter to the default (and stay without a value
+    // in later saves), so those parameters get their current value written in: they keep it,
+    // and a later save still holds all of them.
     static const juce::Identifier paramType { "PARAM" }, idKey { "id" }, valueKey { "value" };
 
     juce::ValueTree newParameters { parametersID };
@@ -76,7 +77,7 @@ void State::fromPreset (juce::ValueTree preset)
             child.setProperty (valueKey, current->load(), nullptr);
     }
 
-    parameters.replaceState (newParameters);
+    parameters.state.copyPropertiesAndChildrenFrom (newParameters, nullptr);
 
     properties.copyPropertiesAndChildrenFrom (preset.getChildWithName (propertiesID), nullptr);
 

@@ -231,6 +231,9 @@ TEST_F (ValueFileTest, UnreadableFileLeavesTheValuesAsTheyWere)
         { "negative byte count",         "-5.AAAAAAAA" },
         { "oversized byte count",        "3000000000.AAAAAAAA" },
         { "attribute with a bad count",  encodeDocument ("<Settings ok=\"1\" base64:blob=\"-5.AAAA\"/>") },
+        { "invalid UTF-8",               juce::MemoryBlock ("<Settings a=\"\xc3\x28\"/>", 18).toBase64Encoding() },
+        // An entity that expands into itself would recurse in the parser until the stack ends.
+        { "self-referencing entity",     encodeDocument ("<!DOCTYPE Settings [<!ENTITY a \"&a;\">]><Settings x=\"&a;\"/>") },
     };
 
     for (const auto& c : cases)

@@ -39,6 +39,7 @@ inline void writeFpControl (unsigned int value)
 struct EngineLog
 {
     std::atomic<int> prepareCount { 0 };
+    std::atomic<bool> destroyed { false };   // the recording processor's own members are gone
 };
 
 /** A processor built on the library's base with an engine that only records what the frame
@@ -67,6 +68,12 @@ public:
     explicit RecordingProcessor (std::shared_ptr<EngineLog> sharedLog = std::make_shared<EngineLog>())
         : cvx::AudioProcessor (Layout::createParameterLayout()), log (std::move (sharedLog))
     {
+    }
+
+    ~RecordingProcessor() override
+    {
+        detachQueuedTasks();
+        log->destroyed = true;
     }
 
     juce::AudioProcessorEditor* createEditor() override { return nullptr; }

@@ -250,6 +250,21 @@ TEST_F (HostStateTest, RefusedBlocksChangeNothing)
         cases.push_back ({ "nested 200000 deep", makeBlock (text.toString()) });
     }
 
+    {
+        // Entities that expand into themselves: the parser would recurse until the stack ends.
+        cases.push_back ({ "self-referencing entity",
+                           makeBlock ("<!DOCTYPE State [<!ENTITY a \"&a;\">]><State x=\"&a;\"/>") });
+        cases.push_back ({ "entity declaration inside the document",
+                           makeBlock (validText.replace ("<State>", "<State><!ENTITY a \"1\">")) });
+    }
+    {
+        // A Base64 attribute whose byte count the text after the point cannot carry: the tree
+        // conversion would size its block from it (negative: an exception; huge: gigabytes).
+        for (const char* value : { "-5.AAAA", "2000000000.A" })
+            cases.push_back ({ "damaged base64 attribute",
+                               makeBlock (validText.replace ("<Properties", juce::String ("<Properties base64:blob=\"") + value + "\"")) });
+    }
+
     juce::Random random (20240611);
     for (int size : { 1, 7, 9, 64, 1000, 65536 })
     {

@@ -64,7 +64,7 @@ TEST_F (FrameTest, BlockIsSplitAtTheNextSixteenth)
         std::vector<int> pieces;
     };
     const Case cases[] {
-        { "design case", 120.0, 0.125, 4096, { 2999, 1097 } },
+        { "an eighth of a beat in", 120.0, 0.125, 4096, { 2999, 1097 } },
         { "on a sixteenth takes the next one", 120.0, 0.5, 8192, { 5999, 2193 } },
         { "next sixteenth beyond the block", 120.0, 0.5, 4096, { 4096 } },
         { "boundary 1.5 samples away", 120.0, 0.25 - 1.5 / 24000.0, 4096, { 4096 } },
@@ -298,13 +298,13 @@ TEST_F (FrameTest, FadeOutReprepareFadeInCycle)
     };
 
     processor.fadeState = 1;
-    const double designGains[] { 0.7867, 0.5733, 0.36, 0.1467, 0.0 };
+    const double expectedGains[] { 0.7867, 0.5733, 0.36, 0.1467, 0.0 };
     double g0 = 1.0;
     for (int k = 1; k <= 5; ++k)
     {
         SCOPED_TRACE ("fade-out block " + juce::String (k));
         const double g1 = std::max (1.0 - k * blockSize * step, 0.0);
-        EXPECT_NEAR (g1, designGains[k - 1], 1.0e-4);
+        EXPECT_NEAR (g1, expectedGains[k - 1], 1.0e-4);
         runFadeBlock (g0, g1);
         EXPECT_EQ (processor.fadeState.load(), k < 5 ? 1 : 2);
         g0 = g1;
@@ -475,4 +475,35 @@ TEST (FrameLifetime, QueuedReprepareTaskOutlivesItsProcessorHarmlessly)
     processor.reset();
     ASSERT_TRUE (drainMessageQueue());
     EXPECT_EQ (log->prepareCount.load(), 1);
+}
+
+TEST (FrameLifetime, DestructionWaitsForARunningReprepareTask)
+{
+    auto log = std::make_shared<EngineLog>();
+    auto processor = std::make_unique<RecordingProcessor> (log);
+    processor->prepareToPlay (sampleRate, 512);
+
+    processor->fadeState = 1;
+    juce::AudioBuffer<float> buffer (2, 512);
+    juce::MidiBuffer midi;
+    for (int k = 0; k < 5; ++k)
+        processor->processBlock (buffer, midi);
+    ASSERT_EQ (processor->fadeState.load(), 2);
+
+    // While the task rebuilds the engine on the message thread, the host destroys the instance
+    // from another thread: the engine must stay whole until the rebuild is over.
+    std::thread host;
+    bool destroyedDuringRebuild = true;
+    processor->onPrepare = [&]
+    {
+        host = std::thread ([&] { processor.reset(); });
+        juce::Thread::sleep (200);
+        destroyedDuringRebuild = log->destroyed.load();
+    };
+
+    ASSERT_TRUE (drainMessageQueue());
+    host.join();
+    EXPECT_EQ (log->prepareCount.load(), 2);
+    EXPECT_FALSE (destroyedDuringRebuild);
+    EXPECT_TRUE (log->destroyed.load());
 }

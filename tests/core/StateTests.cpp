@@ -112,6 +112,36 @@ TEST_F (PresetTreeTest, PresetAppliesToAnotherInstance)
     EXPECT_EQ (other.log->prepareCount.load(), 0) << "applying a preset does not rebuild the engine";
 }
 
+TEST_F (PresetTreeTest, TreesTakeOverThePresetInPlace)
+{
+    RecordingProcessor source;
+    editSome (source.state);
+    const auto preset = source.state.toPreset();
+
+    // Views keep handles of their own on the trees and listen to them.
+    struct Counter : juce::ValueTree::Listener
+    {
+        void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override { ++changes; }
+        void valueTreeChildAdded (juce::ValueTree&, juce::ValueTree&) override { ++changes; }
+        int changes = 0;
+    } parameterViews, propertyViews;
+
+    juce::ValueTree parameters = state.parameters.state, properties = state.properties;
+    parameters.addListener (&parameterViews);
+    properties.addListener (&propertyViews);
+
+    state.fromPreset (preset);
+
+    EXPECT_EQ (parameters, state.parameters.state);
+    EXPECT_EQ (properties, state.properties);
+    EXPECT_GT (parameterViews.changes, 0);
+    EXPECT_GT (propertyViews.changes, 0);
+    EXPECT_EQ (plainValues (processor), plainValues (source));
+
+    parameters.removeListener (&parameterViews);
+    properties.removeListener (&propertyViews);
+}
+
 TEST_F (PresetTreeTest, AttributesChildIsIgnored)
 {
     editSome (state);

@@ -221,3 +221,40 @@ TEST (EngineRobustness, AutomationOfEveryParameterStaysFinite)
         ASSERT_TRUE (allFinite (block)) << "block " << blockIndex;
     }
 }
+
+// Hosts rendering offline hand over large blocks, and a plug-in may run on an audio thread
+// with a small stack: at 8x a 16384-sample block is 131072 samples per channel inside the
+// engine, and nothing on the way may put a buffer of that size on the stack.
+TEST (EngineRobustness, LargeBlocksAtEightTimesFitASmallThreadStack)
+{
+    constexpr int blockSize = 16384;
+    EngineFixture f;
+    f.set ("NUM", 8.0f);
+    f.set ("IN", 6.0f);
+    f.set ("MIX", 50.0f);
+    f.vyx.state.attributes.setProperty (Attributes::oversampler, 3, nullptr);
+    f.prepare (48000.0, blockSize);
+    ASSERT_EQ (f.vyx.getOversamplingFactor(), 8);
+
+    struct SmallStackRenderer : juce::Thread
+    {
+        explicit SmallStackRenderer (EngineFixture& fixture)
+            : juce::Thread ("Small-stack audio thread", 192 * 1024), f (fixture) {}
+
+        void run() override
+        {
+            output = f.render (makeNoise (3 * blockSize, 0.5f));
+        }
+
+        EngineFixture& f;
+        juce::AudioBuffer<float> output;
+    };
+
+    SmallStackRenderer renderer (f);
+    ASSERT_TRUE (renderer.startThread());
+    ASSERT_TRUE (renderer.waitForThreadToExit (60000));
+
+    ASSERT_EQ (renderer.output.getNumSamples(), 3 * blockSize);
+    EXPECT_TRUE (allFinite (renderer.output));
+    EXPECT_GT (peak (renderer.output, blockSize), 0.1f);
+}
