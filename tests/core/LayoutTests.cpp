@@ -8,7 +8,7 @@ namespace
 
 using vyx::test::rawValue;
 
-/** The design's tables, written out independently of Layout.cpp. */
+/** The parameter tables, written out independently of Layout.cpp. */
 struct Record
 {
     const char* id;
@@ -61,7 +61,7 @@ std::vector<Instance> expectedInstances()
     return all;
 }
 
-/** Plain to normalised by the range formulas of the design. */
+/** Plain to normalised by the range formulas. */
 double normalise (const Record& r, double v)
 {
     if (r.logFrequency)
@@ -69,7 +69,7 @@ double normalise (const Record& r, double v)
     return std::pow ((v - r.start) / (r.end - r.start), r.skew);
 }
 
-/** Normalised to plain by the range formulas of the design (before snapping). */
+/** Normalised to plain by the range formulas (before snapping). */
 double denormalise (const Record& r, double p)
 {
     if (r.logFrequency)
@@ -133,7 +133,7 @@ TEST_F (LayoutTest, RangesFollowTheRecords)
         EXPECT_FLOAT_EQ (range.skew, (float) r.skew);
         EXPECT_FALSE (range.symmetricSkew);
 
-        // The range's own mapping agrees with the design's formula across the whole span.
+        // The range's own mapping agrees with the formula across the whole span.
         for (double p : { 0.0, 0.1, 0.37, 0.5, 0.81, 1.0 })
         {
             const double plain = denormalise (r, p);

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <vector>
 
-/** The parameter table of the design, written out independently of the plug-in's own layout
+/** The parameter table, written out independently of the plug-in's own layout
     code, with the range formulas a host position maps through. */
-namespace vyx::test::design
+namespace vyx::test::expected
 {
 
 /** A parameter range: start and end in plain units, skew (1 = linear), or logarithmic
@@ -46,7 +46,7 @@ inline const Range time { 0.0, 450.0, 0.35, false, false, 6 };
 inline const Range frequency { 20.0, 44000.0, 1.0, true, false, 7 };
 inline const Range onOff { 0.0, 1.0, 1.0, false, true, 0 };
 
-/** One host parameter as the design lists it. freshValue is what a new instance holds, which
+/** One host parameter as the table lists it. freshValue is what a new instance holds, which
     differs from the default only for the factory crossovers of bands 0 to 2. */
 struct Parameter
 {
@@ -103,4 +103,4 @@ inline std::vector<Parameter> parameters()
     return result;
 }
 
-} // namespace vyx::test::design
+} // namespace vyx::test::expected

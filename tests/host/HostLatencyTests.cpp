@@ -26,20 +26,14 @@ TEST_F (HostLatency, HostSeesWhatThePluginReports)
     for (const auto& c : cases)
     {
         SCOPED_TRACE (juce::String (c.sampleRate) + " Hz, " + juce::String (c.blockSize) + " samples");
-        ASSERT_EQ (c.lookahead, (int) (c.sampleRate * 0.008));
 
         for (int round = 0; round < 2; ++round)
         {
             // The second preparation with the same settings must leave the latency as it was.
             vyx::test::prepare (*instance, c.sampleRate, c.blockSize);
             const int reported = vyx::host::getProcessorLatency (*instance);
-            ASSERT_GE (reported, 0);
+            EXPECT_EQ (reported, c.lookahead);
             EXPECT_EQ (instance->getLatencySamples(), reported);
-
-            if (reported != 0)
-            {
-                EXPECT_EQ (reported, c.lookahead);
-            }
         }
     }
 }

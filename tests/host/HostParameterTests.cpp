@@ -1,14 +1,14 @@
 // What a VST3 host sees of the plug-in's identity and parameters, through the built bundle.
 
 #include "HostTestSupport.h"
-#include "HostDesign.h"
+#include "ExpectedParameters.h"
 
 #include <set>
 
 namespace
 {
 
-using vyx::test::design::Parameter;
+using vyx::test::expected::Parameter;
 
 /** Number of digits after the decimal point of a value text (0 when it has none). */
 int decimalsOf (const juce::String& text)
@@ -77,7 +77,7 @@ TEST_F (HostParameters, NinetyFourParametersAndTheWrappersBypassLast)
 
 TEST_F (HostParameters, IdsNamesAndFlagsInHostOrder)
 {
-    const auto expected = vyx::test::design::parameters();
+    const auto expected = vyx::test::expected::parameters();
     ASSERT_EQ ((int) expected.size(), 94);
     ASSERT_EQ (instance->getParameters().size(), 95);
 
@@ -101,7 +101,7 @@ TEST_F (HostParameters, IdsNamesAndFlagsInHostOrder)
 
 TEST_F (HostParameters, RangesAsTheHostPrintsThem)
 {
-    const auto expected = vyx::test::design::parameters();
+    const auto expected = vyx::test::expected::parameters();
     const double positions[] { 0.0, 0.3, 0.55, 1.0 };
 
     for (int i = 0; i < 94; ++i)
@@ -118,7 +118,7 @@ TEST_F (HostParameters, RangesAsTheHostPrintsThem)
     }
 }
 
-TEST_F (HostParameters, MidpointsMatchTheDesignsFigures)
+TEST_F (HostParameters, MidpointsMatchTheReferenceTable)
 {
     struct Case { const char* id; double plain; };
     const Case cases[] {
@@ -136,7 +136,7 @@ TEST_F (HostParameters, MidpointsMatchTheDesignsFigures)
 
 TEST_F (HostParameters, DefaultsAndFreshValuesFollowTheRanges)
 {
-    const auto expected = vyx::test::design::parameters();
+    const auto expected = vyx::test::expected::parameters();
     for (int i = 0; i < 94; ++i)
     {
         const auto& e = expected[(size_t) i];
@@ -147,7 +147,7 @@ TEST_F (HostParameters, DefaultsAndFreshValuesFollowTheRanges)
     }
 }
 
-TEST_F (HostParameters, FreshValuesMatchTheDesignsFigures)
+TEST_F (HostParameters, FreshValuesMatchTheReferenceTable)
 {
     struct Case { const char* id; double value; };
     const Case cases[] {
@@ -181,7 +181,7 @@ TEST_F (HostParameters, ValueTextsAtFreshValues)
 
 TEST_F (HostParameters, TextFromTheHostIsReadAsANumber)
 {
-    const auto expected = vyx::test::design::parameters();
+    const auto expected = vyx::test::expected::parameters();
     const auto rangeOf = [&expected] (const juce::String& id)
     {
         for (const auto& e : expected)

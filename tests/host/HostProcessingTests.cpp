@@ -1,4 +1,5 @@
-// Audio through the built bundle as a VST3 host runs it: only that the output stays finite.
+// Audio through the built bundle as a VST3 host runs it: the output stays finite, carries the
+// signal and never passes the limiter's ceiling.
 
 #include "HostTestSupport.h"
 
@@ -31,8 +32,14 @@ TEST_F (HostProcessing, OutputIsFiniteAtEveryRateAndBlockSize)
         vyx::test::prepare (*instance, c.sampleRate, c.preparedBlock);
 
         auto audio = vyx::test::makeTestSignal (c.sampleRate, 3.0);
+        const float inputPeak = vyx::host::getPeak (audio);
         vyx::host::render (*instance, audio, c.block);
-        EXPECT_TRUE (vyx::test::isFinite (audio));
+        ASSERT_TRUE (vyx::test::isFinite (audio));
+
+        // The factory settings leave a loud signal nearly as it is; the limiter holds 0.95.
+        const float outputPeak = vyx::host::getPeak (audio);
+        EXPECT_GT (outputPeak, 0.5f * inputPeak);
+        EXPECT_LE (outputPeak, 0.95f + 1.0e-4f);
         instance->releaseResources();
     }
 }

@@ -1,34 +1,34 @@
 // The state a VST3 host saves from the built bundle and restores into a new instance.
 
 #include "HostTestSupport.h"
-#include "HostDesign.h"
+#include "ExpectedParameters.h"
 
 namespace
 {
 
-namespace design = vyx::test::design;
+namespace expected = vyx::test::expected;
 
 /** A parameter the host sets on the saved instance, by normalised value, and its plain value. */
 struct Setting
 {
     const char* id;
     double normalised;
-    design::Range range;
+    expected::Range range;
 
     double plain() const { return range.denormalise (normalised); }
 };
 
 const Setting settings[] {
-    { "IN",    0.25,      design::gain },       // -57 dB
-    { "MIX",   0.75,      design::percent },
-    { "NUM",   4.0 / 7.0, design::bandCount },  // 5 bands
-    { "THD0",  0.25,      design::threshold },  // -45 dB
-    { "RAD3",  0.5,       design::ratio },
-    { "ATD0",  0.1,       design::time },
-    { "REU7",  0.9,       design::time },
-    { "CR1",   0.7,       design::frequency },
-    { "BON5",  0.0,       design::onOff },
-    { "BMIX2", 0.3,       design::unit },
+    { "IN",    0.25,      expected::gain },       // -57 dB
+    { "MIX",   0.75,      expected::percent },
+    { "NUM",   4.0 / 7.0, expected::bandCount },  // 5 bands
+    { "THD0",  0.25,      expected::threshold },  // -45 dB
+    { "RAD3",  0.5,       expected::ratio },
+    { "ATD0",  0.1,       expected::time },
+    { "REU7",  0.9,       expected::time },
+    { "CR1",   0.7,       expected::frequency },
+    { "BON5",  0.0,       expected::onOff },
+    { "BMIX2", 0.3,       expected::unit },
 };
 
 /** The plug-in's own block inside a host state: where it starts in the component state, its

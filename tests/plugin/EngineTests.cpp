@@ -309,21 +309,51 @@ TEST (Engine, UpwardCompressionRaisesQuietBands)
 //==============================================================================
 TEST (Engine, MetersReportLevelsAndAreSafeBeforePreparation)
 {
-    EngineFixture f;
-    float level = -1.0f, compressed = -1.0f;
-    f.vyx.getCompMeter (0, level, compressed);
-    EXPECT_EQ (level, 0.0f);
-    EXPECT_EQ (compressed, 0.0f);
+    {
+        EngineFixture f;
+        float level = -1.0f, compressed = -1.0f;
+        f.vyx.getCompMeter (0, level, compressed);
+        EXPECT_EQ (level, 0.0f);
+        EXPECT_EQ (compressed, 0.0f);
+    }
 
-    // Nothing compresses: the level after compression equals the level.
-    f.neutralCompression();
-    f.set ("NUM", 1.0f);
-    f.prepare (48000.0, 512);
-    f.render (makeSine (24000, 200.0, 48000.0, 0.5f));
-    f.vyx.getCompMeter (0, level, compressed);
-    EXPECT_GT (level, 0.3f);
-    EXPECT_FLOAT_EQ (compressed, level);
+    // One band and a steady 200 Hz sine: the level is the band's envelope (the sine's peak),
+    // the compressed level that envelope through both gains, so it lands on the transfer curve.
+    struct Case
+    {
+        const char* name;
+        float sineLevel, downThreshold, downRatio, upThreshold, upRatio;
+        double expectedCompressed;
+    };
+    const Case cases[] {
+        { "nothing compresses", 0.5f,  0.0f,  1.0f, -60.0f, 1.0f, 0.5 },
+        { "downward",           0.5f, -20.0f, 2.0f, -60.0f, 1.0f, 0.1 + (0.5 - 0.1) / 3.0 },
+        { "upward",             0.01f, 0.0f,  1.0f, -20.0f, 4.0f, 0.1 - (0.1 - 0.01) / 4.0 },
+    };
 
-    f.vyx.getCompMeter (99, level, compressed);
-    EXPECT_EQ (level, 0.0f);
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        EngineFixture f;
+        f.set ("NUM", 1.0f);
+        f.set ("THD0", c.downThreshold);
+        f.set ("RAD0", c.downRatio);
+        f.set ("THU0", c.upThreshold);
+        f.set ("RAU0", c.upRatio);
+        f.set ("RED0", 400.0f);
+        f.prepare (48000.0, 512);
+        f.render (makeSine (48000, 200.0, 48000.0, c.sineLevel));
+
+        float level = -1.0f, compressed = -1.0f;
+        f.vyx.getCompMeter (0, level, compressed);
+        EXPECT_NEAR (level, c.sineLevel, 0.02f * c.sineLevel);
+        EXPECT_NEAR (compressed, (float) c.expectedCompressed, 0.02f * (float) c.expectedCompressed);
+        if (c.downRatio == 1.0f && c.upRatio == 1.0f)
+        {
+            EXPECT_FLOAT_EQ (compressed, level);
+        }
+
+        f.vyx.getCompMeter (99, level, compressed);
+        EXPECT_EQ (level, 0.0f);
+    }
 }
