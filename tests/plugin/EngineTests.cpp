@@ -357,3 +357,65 @@ TEST (Engine, MetersReportLevelsAndAreSafeBeforePreparation)
         EXPECT_EQ (level, 0.0f);
     }
 }
+
+//==============================================================================
+TEST (Engine, SpectrumFeedsShowTheGainedInputOrTheKeyAndTheWetSum)
+{
+    // The input analyser shows the main signal after the input gain, or the sidechain as it
+    // arrives when there is one; the output analyser shows the wet sum before the dry path.
+    constexpr double sampleRate = 48000.0;
+    constexpr float mainLevel = 0.1f, keyLevel = 0.3f;
+    const float inputGain = juce::Decibels::decibelsToGain (12.0f);
+
+    struct Case { const char* name; bool sidechain; float mix; float inputFrame, outputFrame, output; };
+    const Case cases[] {
+        { "all wet",          false, 100.0f, mainLevel * inputGain, mainLevel * inputGain, mainLevel * inputGain },
+        { "all dry",          false, 0.0f,   mainLevel * inputGain, 0.0f,                  mainLevel },
+        { "keyed, all dry",   true,  0.0f,   keyLevel,              0.0f,                  mainLevel },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        EngineFixture f;
+        f.neutralCompression();
+        f.set ("NUM", 3.0f);
+        f.set ("IN", 12.0f);
+        f.set ("MIX", c.mix);
+        f.enableSidechain (c.sidechain);
+        f.prepare (sampleRate, 512);
+
+        // Well past the ring's length of steady signal, then one more block takes a frame.
+        constexpr int steady = 32 * 512;
+        const auto main = makeSine (steady + 512, 1000.0, sampleRate, mainLevel);
+        const auto key = makeSine (steady + 512, 1000.0, sampleRate, keyLevel);
+        const auto part = [] (const juce::AudioBuffer<float>& b, int start, int length)
+        {
+            juce::AudioBuffer<float> p (b.getNumChannels(), length);
+            for (int ch = 0; ch < b.getNumChannels(); ++ch)
+                p.copyFrom (ch, 0, b, ch, start, length);
+            return p;
+        };
+        const auto mainHead = part (main, 0, steady), keyHead = part (key, 0, steady);
+        const auto mainTail = part (main, steady, 512), keyTail = part (key, steady, 512);
+
+        f.render (mainHead, c.sidechain ? &keyHead : nullptr);
+        f.vyx.inputSpectrum.releaseFrame();
+        f.vyx.outputSpectrum.releaseFrame();
+        const auto output = f.render (mainTail, c.sidechain ? &keyTail : nullptr);
+
+        ASSERT_TRUE (f.vyx.inputSpectrum.isFrameReady());
+        ASSERT_TRUE (f.vyx.outputSpectrum.isFrameReady());
+        const auto framePeak = [] (const std::vector<float>& frame)
+        {
+            float p = 0.0f;
+            for (int i = 0; i < cvx::ui::SpectrumDisplay::frameSize; ++i)
+                p = std::max (p, std::abs (frame[(size_t) i]));
+            return p;
+        };
+
+        EXPECT_NEAR (framePeak (f.vyx.inputSpectrum.getFrame()), c.inputFrame, 0.02f * c.inputFrame);
+        EXPECT_NEAR (framePeak (f.vyx.outputSpectrum.getFrame()), c.outputFrame, 0.02f * c.outputFrame + 1.0e-5f);
+        EXPECT_NEAR (peak (output), c.output, 0.03f * c.output);
+    }
+}
