@@ -34,7 +34,7 @@ TEST (EngineRobustness, OversamplingChangeIsClickFree)
 
         if (blockIndex == 40)
         {
-            f.vyx.state.attributes.setProperty (Attributes::oversampler, 2, nullptr);
+            f.setOversampling (2);
             f.vyx.fadeState = 1;
         }
 
@@ -140,7 +140,7 @@ TEST_P (EngineSampleRates, EveryFactorStaysFiniteAndKeepsTheLevel)
         EngineFixture f;
         f.neutralCompression();
         f.set ("NUM", 4.0f);
-        f.vyx.state.attributes.setProperty (Attributes::oversampler, stages, nullptr);
+        f.setOversampling (stages);
         f.prepare (sampleRate, 512);
 
         const int length = (int) (sampleRate * 0.5);
@@ -232,7 +232,7 @@ TEST (EngineRobustness, LargeBlocksAtEightTimesFitASmallThreadStack)
     f.set ("NUM", 8.0f);
     f.set ("IN", 6.0f);
     f.set ("MIX", 50.0f);
-    f.vyx.state.attributes.setProperty (Attributes::oversampler, 3, nullptr);
+    f.setOversampling (3);
     f.prepare (48000.0, blockSize);
     ASSERT_EQ (f.vyx.getOversamplingFactor(), 8);
 

@@ -32,6 +32,12 @@ struct EngineFixture
         setForAllBands ("RAU", 1.0f);
     }
 
+    /** The oversampling choice, 0..3 stages (none, 2x, 4x, 8x); read at the next preparation. */
+    void setOversampling (int stages)
+    {
+        vyx.state.attributes.setProperty (Attributes::oversampler, stages, nullptr);
+    }
+
     void enableSidechain (bool enabled)
     {
         auto layout = vyx.getBusesLayout();

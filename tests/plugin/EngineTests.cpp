@@ -49,7 +49,7 @@ TEST_P (EngineLatency, ImpulseArrivesAfterTheReportedLatency)
     EngineFixture f;
     f.neutralCompression();
     f.set ("NUM", 1.0f);
-    f.vyx.state.attributes.setProperty (Attributes::oversampler, stages, nullptr);
+    f.setOversampling (stages);
     f.prepare (sampleRate, 512);
 
     const int lookahead = (int) (sampleRate * 0.008);
