@@ -1,15 +1,17 @@
-// Throughput of the engine and of its two hot parts, at 48 kHz stereo in 512-sample blocks.
+// Throughput of the engine and of its two hot parts, at 48 kHz stereo.
 // Counters: ns_per_frame (nanoseconds per stereo sample frame) and realtime_x (seconds of
-// audio per second of CPU time).
+// audio per second of CPU time). The ratio benchmarks run two set-ups in turn inside one
+// benchmark and time each on the thread's CPU clock, so that a busy machine slows both alike.
 
-#include "plugin/PluginProcessor.h"
+#include "EngineBenchSupport.h"
 
 #include <benchmark/benchmark.h>
 
 namespace
 {
-    constexpr double sampleRate = 48000.0;
-    constexpr int blockSize = 512;
+    using vyx::bench::EngineRig;
+    using vyx::bench::runPair;
+    using vyx::bench::sampleRate;
 
     void setCounters (benchmark::State& state, double framesPerIteration)
     {
@@ -18,93 +20,53 @@ namespace
         state.counters["realtime_x"] = benchmark::Counter (frames / sampleRate, benchmark::Counter::kIsRate);
     }
 
-    /** Noise at -12 dBFS with a slow level change, so both compressor directions work. */
-    void fillSignal (juce::AudioBuffer<float>& buffer, juce::Random& random, int blockIndex)
-    {
-        const float level = 0.25f * (0.55f + 0.45f * std::sin ((float) blockIndex * 0.05f));
-        for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
-            for (int i = 0; i < buffer.getNumSamples(); ++i)
-                buffer.setSample (ch, i, level * (random.nextFloat() * 2.0f - 1.0f));
-    }
-
-    void setParameter (juce::AudioProcessor& p, const juce::String& id, float plain)
-    {
-        for (auto* parameter : p.getParameters())
-            if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*> (parameter))
-                if (ranged->getParameterID() == id)
-                    ranged->setValueNotifyingHost (ranged->convertTo0to1 (plain));
-    }
-
-    /** Arguments: band count, oversampling stages (0..3), sidechain (0/1), and optionally
-        the mix in percent (below 100 the delay-compensated dry path runs as well). */
+    /** Arguments: band count, oversampling stages (0..3), sidechain (0/1), the mix in percent
+        (below 100 the delay-compensated dry path runs as well) and the host block size. */
     void BM_Engine (benchmark::State& state)
     {
-        const int bands = (int) state.range (0);
-        const int stages = (int) state.range (1);
-        const bool sidechain = state.range (2) != 0;
-        const float mix = state.range (3) > 0 ? (float) state.range (3) : 100.0f;
+        EngineRig rig ((int) state.range (0), (int) state.range (1), state.range (2) != 0,
+                       (float) state.range (3), (int) state.range (4));
 
-        std::unique_ptr<juce::AudioProcessor> processor (createPluginFilter());
-        auto& vyx = dynamic_cast<VyxAudioProcessor&> (*processor);
-
-        if (sidechain)
-        {
-            auto layout = vyx.getBusesLayout();
-            layout.inputBuses.getReference (1) = juce::AudioChannelSet::stereo();
-            vyx.setBusesLayout (layout);
-        }
-
-        setParameter (vyx, "NUM", (float) bands);
-        setParameter (vyx, "MIX", mix);
-        for (int b = 0; b < 8; ++b)
-            setParameter (vyx, "CR" + juce::String (b), 60.0f * std::pow (2.0f, 1.3f * (float) (b + 1)));
-        vyx.state.attributes.setProperty (Attributes::oversampler, stages, nullptr);
-
-        vyx.setRateAndBufferSizeDetails (sampleRate, blockSize);
-        vyx.prepareToPlay (sampleRate, blockSize);
-
-        const int numChannels = std::max (vyx.getTotalNumInputChannels(), vyx.getTotalNumOutputChannels());
-        juce::AudioBuffer<float> buffer (numChannels, blockSize);
-        juce::MidiBuffer midi;
-
-        // A bank of input blocks, copied in before each call (a few hundred ns, against tens
-        // of microseconds of processing).
-        constexpr int bankSize = 64;
-        std::vector<juce::AudioBuffer<float>> bank;
-        juce::Random random (1);
-        for (int i = 0; i < bankSize; ++i)
-        {
-            bank.emplace_back (numChannels, blockSize);
-            fillSignal (bank.back(), random, i);
-        }
-
-        int blockIndex = 0;
         for (auto _ : state)
-        {
-            const auto& input = bank[(size_t) (blockIndex++ % bankSize)];
-            for (int ch = 0; ch < numChannels; ++ch)
-                buffer.copyFrom (ch, 0, input, ch, 0, blockSize);
+            rig.processBlock();
 
-            vyx.processBlock (buffer, midi);
-            benchmark::DoNotOptimize (buffer.getReadPointer (0));
-        }
+        setCounters (state, rig.getBlockSize());
+    }
 
-        setCounters (state, blockSize);
+    /** Cost per frame at a small host block (a) against 512-sample blocks (b).
+        Arguments: band count, oversampling stages, the small block size. */
+    void BM_SmallBlockRatio (benchmark::State& state)
+    {
+        const int bands = (int) state.range (0), stages = (int) state.range (1);
+        EngineRig small (bands, stages, false, 100.0f, (int) state.range (2));
+        EngineRig large (bands, stages, false, 100.0f, 512);
+        runPair (state, small, large);
+    }
+
+    /** Cost per frame with the sidechain (a) against without it (b), 512-sample blocks.
+        Arguments: band count, oversampling stages. */
+    void BM_SidechainRatio (benchmark::State& state)
+    {
+        const int bands = (int) state.range (0), stages = (int) state.range (1);
+        EngineRig keyed (bands, stages, true, 100.0f, 512);
+        EngineRig plain (bands, stages, false, 100.0f, 512);
+        runPair (state, keyed, plain);
     }
 
     void BM_BandSplitter (benchmark::State& state)
     {
         const int bands = (int) state.range (0);
+        const int blockSize = 512;
         BandSplitter<8> splitter;
         splitter.prepare ({ sampleRate, (juce::uint32) blockSize, 2 });
 
         std::vector<float> crossovers;
         for (int b = 0; b < bands; ++b)
-            crossovers.push_back (60.0f * std::pow (2.0f, 1.3f * (float) (b + 1)));
+            crossovers.push_back (vyx::bench::crossover (b));
 
         juce::AudioBuffer<float> buffer (2, blockSize);
         juce::Random random (2);
-        fillSignal (buffer, random, 0);
+        vyx::bench::fillSignal (buffer, random, 0);
 
         for (auto _ : state)
         {
@@ -120,6 +82,7 @@ namespace
     void BM_Compressor (benchmark::State& state)
     {
         const int mode = (int) state.range (0);
+        const int blockSize = 512;
         cvx::dsp::Compressor compressor (mode);
         compressor.prepare ({ sampleRate, (juce::uint32) blockSize, 2 }, mode == cvx::dsp::Compressor::upward ? 0.008f : 0.0f);
         if (mode == cvx::dsp::Compressor::upward)
@@ -131,7 +94,7 @@ namespace
 
         juce::AudioBuffer<float> buffer (2, blockSize);
         juce::Random random (3);
-        fillSignal (buffer, random, 0);
+        vyx::bench::fillSignal (buffer, random, 0);
         juce::dsp::AudioBlock<float> block (buffer);
 
         for (auto _ : state)
@@ -146,12 +109,24 @@ namespace
 } // namespace
 
 BENCHMARK (BM_Engine)
-    ->ArgNames ({ "bands", "over", "side", "mix" })
-    ->ArgsProduct ({ { 1, 3, 8 }, { 0, 1, 2, 3 }, { 0, 1 }, { 100 } })
+    ->ArgNames ({ "bands", "over", "side", "mix", "block" })
+    ->ArgsProduct ({ { 1, 3, 8 }, { 0, 1, 2, 3 }, { 0, 1 }, { 100 }, { 512 } })
     ->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_Engine)
-    ->ArgNames ({ "bands", "over", "side", "mix" })
-    ->ArgsProduct ({ { 8 }, { 0, 3 }, { 0 }, { 50 } })
+    ->ArgNames ({ "bands", "over", "side", "mix", "block" })
+    ->ArgsProduct ({ { 8 }, { 0, 3 }, { 0 }, { 50 }, { 512 } })
+    ->Unit (benchmark::kMicrosecond);
+BENCHMARK (BM_Engine)
+    ->ArgNames ({ "bands", "over", "side", "mix", "block" })
+    ->ArgsProduct ({ { 8 }, { 0, 3 }, { 0 }, { 100 }, { 32, 64, 128 } })
+    ->Unit (benchmark::kMicrosecond);
+BENCHMARK (BM_SmallBlockRatio)
+    ->ArgNames ({ "bands", "over", "block" })
+    ->ArgsProduct ({ { 8 }, { 0, 1, 3 }, { 32, 64, 128 } })
+    ->Unit (benchmark::kMicrosecond);
+BENCHMARK (BM_SidechainRatio)
+    ->ArgNames ({ "bands", "over" })
+    ->ArgsProduct ({ { 3, 8 }, { 0, 3 } })
     ->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_BandSplitter)->ArgName ("bands")->Arg (1)->Arg (3)->Arg (8)->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_Compressor)->ArgName ("mode")->Arg (0)->Arg (1)->Unit (benchmark::kMicrosecond);

@@ -4,4 +4,4 @@
 #include "dsp/Compressor.cpp"
 #include "dsp/Oversampler.cpp"
 #include "dsp/FFT.cpp"
-#include "ui/SpectrumDisplay.cpp"
+

@@ -127,6 +127,16 @@ public:
         0 .. numBands - 1. */
     void process (juce::dsp::AudioBlock<float> block);
 
+    /** Splits a main block and a key block (a sidechain), each of at most two channels, in one
+        pass: the main channels ride in lanes 0-1 of the registers and the key's in lanes 2-3,
+        so both meet the same filters with the same coefficients for the cost of one split. The
+        main bands land in this splitter's band buffers, the key's in keySplitter's, exactly as
+        if keySplitter (given the same crossovers) had split the key itself. While keys arrive,
+        the key's filter states live in lanes 2-3 here; the next plain process call hands them
+        back to keySplitter. */
+    void processWithKey (juce::dsp::AudioBlock<float> main, juce::dsp::AudioBlock<float> key,
+                         BandSplitter& keySplitter);
+
     /** Runs the block's registers in place through element 0 of all-pass sets 0 .. count - 2,
         in that order (the phase response of count summed bands, for a signal that bypasses
         the split). Same result as processAllPass of each element in turn, with the filters
@@ -150,6 +160,12 @@ public:
 private:
     static_assert (MaxBands >= 1 && MaxBands <= 32, "one bit per crossover in staleCrossovers");
 
+    /** Bands 0 .. n - 1 of the first numFrames work registers into the band registers. */
+    void splitWork (size_t n, size_t numFrames) noexcept;
+
+    /** Swaps lanes 2-3 of every filter state here with lanes 0-1 of keySplitter's. */
+    void swapKeyLanes (BandSplitter& keySplitter) noexcept;
+
     static constexpr auto numSlots = (size_t) MaxBands;
 
     std::array<float, numSlots> frequencies {};
@@ -166,6 +182,9 @@ private:
     // a list value since the last preparation, so the next update sets them even when the
     // value equals the remembered one.
     juce::uint32 staleCrossovers = ~juce::uint32 {};
+
+    // The splitter whose key states sit in lanes 2-3 of the filters here, if any.
+    BandSplitter* keyLanesOwner = nullptr;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (BandSplitter)
 };

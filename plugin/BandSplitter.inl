@@ -82,8 +82,7 @@ public:
         for (size_t k = 0; k < numCrossovers; ++k)
             crossovers[k].store (crossoverSource[k]);
 
-        for (size_t c = 0; c < numAllPasses; ++c)
-            allPasses[c].store (allPassSource[compensationBand (NumBands, c)][compensationElement (NumBands, c)]);
+        storeAllPasses (std::make_index_sequence<numAllPasses> {});
     }
 
     /** Splits numFrames registers of in into bands[0 .. NumBands - 1]. */
@@ -113,9 +112,23 @@ private:
     template <size_t... I>
     auto loadAllPasses (std::index_sequence<I...>) const noexcept
     {
-        return std::array<LRFilterSIMD::AllPassState, numAllPasses> {
-            LRFilterSIMD::AllPassState (allPassSource[compensationBand (NumBands, I)][compensationElement (NumBands, I)])...
-        };
+        return std::array<LRFilterSIMD::AllPassState, numAllPasses> { LRFilterSIMD::AllPassState (allPassFilter<I>())... };
+    }
+
+    /** Each all-pass's place in its set is known at compile time: no index search per block. */
+    template <size_t... I>
+    void storeAllPasses (std::index_sequence<I...>) const noexcept
+    {
+        (allPasses[I].store (allPassFilter<I>()), ...);
+    }
+
+    /** The filter behind flat compensation index I. */
+    template <size_t I>
+    LRFilterSIMD& allPassFilter() const noexcept
+    {
+        constexpr auto band = compensationBand (NumBands, I);
+        constexpr auto element = compensationElement (NumBands, I);
+        return allPassSource[band][element];
     }
 
     template <bool Guarded>
@@ -316,6 +329,25 @@ void splitFramesFor (size_t numBands, LRFilterSIMD* crossoverFilters, std::vecto
     }
 }
 
+/** Swaps lanes 2-3 of here with lanes 0-1 of there. */
+inline void swapKeyLanes (Register& here, Register& there) noexcept
+{
+    for (size_t lane = 0; lane < 2; ++lane)
+    {
+        const auto kept = here.get (2 + lane);
+        here.set (2 + lane, there.get (lane));
+        there.set (lane, kept);
+    }
+}
+
+inline void swapKeyLanes (LRFilterSIMD& here, LRFilterSIMD& there) noexcept
+{
+    swapKeyLanes (here.s1, there.s1);
+    swapKeyLanes (here.s2, there.s2);
+    swapKeyLanes (here.s3, there.s3);
+    swapKeyLanes (here.s4, there.s4);
+}
+
 } // namespace band_splitter_detail
 
 //==============================================================================
@@ -359,6 +391,9 @@ void BandSplitter<MaxBands>::prepare (const juce::dsp::ProcessSpec& setup)
     }
 
     staleCrossovers = ~juce::uint32 {};
+
+    // The states just restarted, lanes 2-3 included.
+    keyLanesOwner = nullptr;
 }
 
 template <int MaxBands>
@@ -419,14 +454,100 @@ void BandSplitter<MaxBands>::process (juce::dsp::AudioBlock<float> block)
     if (numFrames == 0)
         return;
 
+    if (keyLanesOwner != nullptr)
+    {
+        swapKeyLanes (*keyLanesOwner);
+        keyLanesOwner = nullptr;
+    }
+
+    // The spreading below rewrites every channel a register lane reaches; only channels past
+    // the four lanes would keep old samples.
     for (size_t b = 0; b < n; ++b)
-        if (! bandBuffers[b].hasBeenCleared())
+        if (bandBuffers[b].getNumChannels() > (int) cvx::dsp::SIMD_Interface::numLanes && ! bandBuffers[b].hasBeenCleared())
             bandBuffers[b].clear (0, (int) numFrames);
 
     auto workFrames = work.getSubBlock (0, numFrames);
-    workFrames.clear();
-    simd.toSIMD (block, workFrames);
 
+    // toSIMD fills every lane of every frame, except from a block without a first channel,
+    // which splits silence.
+    if (block.getNumChannels() == 0 || block.getChannelPointer (0) == nullptr)
+        workFrames.clear();
+
+    simd.toSIMD (block, workFrames);
+    splitWork (n, numFrames);
+
+    for (size_t b = 0; b < n; ++b)
+    {
+        juce::dsp::AudioBlock<float> bandBlock (bandBuffers[b]);
+        auto bandFrames = bandBlock.getSubBlock (0, numFrames);
+        simd.fromSIMD (bandRegisters[b].getSubBlock (0, numFrames), bandFrames);
+    }
+}
+
+template <int MaxBands>
+void BandSplitter<MaxBands>::processWithKey (juce::dsp::AudioBlock<float> main, juce::dsp::AudioBlock<float> key,
+                                             BandSplitter& keySplitter)
+{
+    jassert (&keySplitter != this);
+    jassert (main.getNumChannels() <= 2 && key.getNumChannels() <= 2);
+
+    const auto n = (size_t) juce::jlimit (1, MaxBands, numBands);
+
+    jassert (main.getNumSamples() <= work.getNumSamples() && key.getNumSamples() == main.getNumSamples());
+    const auto numFrames = juce::jmin (main.getNumSamples(), key.getNumSamples(), work.getNumSamples());
+
+    if (numFrames == 0)
+        return;
+
+    if (keyLanesOwner != &keySplitter)
+    {
+        if (keyLanesOwner != nullptr)
+            swapKeyLanes (*keyLanesOwner);
+
+        swapKeyLanes (keySplitter);
+        keyLanesOwner = &keySplitter;
+    }
+
+    // Lanes 0-1: the main channels, 2-3: the key's; a lane without a channel reads the
+    // scratch, as it would in a split of its own.
+    auto& scratch = simd.getScratchBlock();
+    float* sources[cvx::dsp::SIMD_Interface::numLanes];
+
+    for (size_t c = 0; c < 2; ++c)
+    {
+        float* mainChannel = c < main.getNumChannels() ? main.getChannelPointer (c) : nullptr;
+        float* keyChannel = c < key.getNumChannels() ? key.getChannelPointer (c) : nullptr;
+        sources[c] = mainChannel != nullptr ? mainChannel : scratch.getChannelPointer (c);
+        sources[2 + c] = keyChannel != nullptr ? keyChannel : scratch.getChannelPointer (2 + c);
+    }
+
+    auto workFrames = work.getSubBlock (0, numFrames);
+    simd.toSIMD (juce::dsp::AudioBlock<float> (sources, cvx::dsp::SIMD_Interface::numLanes, numFrames), workFrames);
+    splitWork (n, numFrames);
+
+    for (size_t b = 0; b < n; ++b)
+    {
+        auto& mainBand = bandBuffers[b];
+        auto& keyBand = keySplitter.bandBuffers[b];
+        float* targets[cvx::dsp::SIMD_Interface::numLanes] {};
+
+        // getWritePointer marks the buffers as holding a signal.
+        for (int c = 0; c < 2; ++c)
+        {
+            if (c < mainBand.getNumChannels())
+                targets[c] = mainBand.getWritePointer (c);
+            if (c < keyBand.getNumChannels())
+                targets[2 + c] = keyBand.getWritePointer (c);
+        }
+
+        juce::dsp::AudioBlock<float> bandFrames (targets, cvx::dsp::SIMD_Interface::numLanes, numFrames);
+        simd.fromSIMD (bandRegisters[b].getSubBlock (0, numFrames), bandFrames);
+    }
+}
+
+template <int MaxBands>
+void BandSplitter<MaxBands>::splitWork (size_t n, size_t numFrames) noexcept
+{
     const auto* in = work.getChannelPointer (0);
 
     if (n == 1)
@@ -444,12 +565,19 @@ void BandSplitter<MaxBands>::process (juce::dsp::AudioBlock<float> block)
         band_splitter_detail::splitFramesFor<numSlots> (n, crossovers.data(), allPasses.data(),
                                                         in, bands.data(), numFrames);
     }
+}
 
-    for (size_t b = 0; b < n; ++b)
+template <int MaxBands>
+void BandSplitter<MaxBands>::swapKeyLanes (BandSplitter& keySplitter) noexcept
+{
+    // The filters of the split: every crossover and the compensation all-passes (element 0
+    // of each set belongs to the dry path, which no key passes).
+    for (size_t k = 0; k < numSlots; ++k)
     {
-        juce::dsp::AudioBlock<float> bandBlock (bandBuffers[b]);
-        auto bandFrames = bandBlock.getSubBlock (0, numFrames);
-        simd.fromSIMD (bandRegisters[b].getSubBlock (0, numFrames), bandFrames);
+        band_splitter_detail::swapKeyLanes (crossovers[k], keySplitter.crossovers[k]);
+
+        for (size_t l = 1; l < allPasses[k].size() && l < keySplitter.allPasses[k].size(); ++l)
+            band_splitter_detail::swapKeyLanes (allPasses[k][l], keySplitter.allPasses[k][l]);
     }
 }
 

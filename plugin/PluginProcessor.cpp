@@ -110,7 +110,7 @@ VyxAudioProcessor::VyxAudioProcessor (juce::AudioProcessorValueTreeState::Parame
     : cvx::AudioProcessor (std::move (layout)),
       getCompMeter ([this] (int band, float& level, float& compressedLevel) { readMeters (band, level, compressedLevel); }),
       parameters (state),
-      switches (state.properties)
+      switches (state.properties, state.attributes)
 {
     crossoverList.reserve (maxBands);
 
@@ -133,15 +133,19 @@ VyxAudioProcessor::~VyxAudioProcessor()
 }
 
 //==============================================================================
-VyxAudioProcessor::Switches::Switches (juce::ValueTree tree) : properties (std::move (tree))
+VyxAudioProcessor::Switches::Switches (juce::ValueTree tree, juce::ValueTree attributeTree)
+    : properties (std::move (tree)),
+      attributes (std::move (attributeTree))
 {
     properties.addListener (this);
+    attributes.addListener (this);
     update();
 }
 
 VyxAudioProcessor::Switches::~Switches()
 {
     properties.removeListener (this);
+    attributes.removeListener (this);
 }
 
 void VyxAudioProcessor::Switches::update()
@@ -149,6 +153,8 @@ void VyxAudioProcessor::Switches::update()
     // Readers apply their own defaults: mix and output mode, limiter on.
     dryWet = (bool) properties.getProperty (Properties::dryWet, false);
     limiter = (bool) properties.getProperty (Properties::limiter, true);
+    // Only a damaged state could hold another value; treat it as the nearest valid choice.
+    oversampling = juce::jlimit (0, 3, (int) attributes.getProperty (Attributes::oversampler, 0));
 }
 
 juce::AudioProcessorEditor* VyxAudioProcessor::createEditor()
@@ -158,8 +164,7 @@ juce::AudioProcessorEditor* VyxAudioProcessor::createEditor()
 
 void VyxAudioProcessor::prepare (cvx::ProcessSpec setup)
 {
-    // Only a damaged state could hold another value; treat it as the nearest valid choice.
-    const int stages = juce::jlimit (0, 3, (int) state.attributes.getProperty (Attributes::oversampler, 0));
+    const int stages = switches.oversampling.load();
 
     const int numInputs = std::max (1, getTotalNumInputChannels());
     const int numChannels = std::max (1, std::min (setup.numChannels, 4));
@@ -302,7 +307,7 @@ void VyxAudioProcessor::processChunk (cvx::ProcessBlock<float>& block, int start
         for (int ch = 0; ch < mainChannels; ++ch)
             dryBuffer.copyFrom (ch, 0, mainView.getChannelPointer ((size_t) ch), N);
 
-    inputGain.setGainLinear (decibelsToGain (in));
+    inputGain.setGainLinear (inConversion (in, decibelsToGain));
     if (! sidechain)
         applyGain (inputGain, mainView);
 
@@ -315,16 +320,23 @@ void VyxAudioProcessor::processChunk (cvx::ProcessBlock<float>& block, int start
 
     splitter.updateCrossovers (crossoverList);
     splitter.numBands = n;
-    splitter.process (mainView);
-
     sidechainSplitter.numBands = n;
-    if (sidechain)
+
+    if (sidechain && mainView.getNumChannels() <= 2 && inputView.getNumChannels() <= 2)
     {
+        // A stereo signal fills half of each four-lane register; the key rides in the other
+        // half, so one pass over the crossovers splits both.
+        splitter.processWithKey (mainView, inputView, sidechainSplitter);
+    }
+    else if (sidechain)
+    {
+        splitter.process (mainView);
         sidechainSplitter.updateCrossovers (crossoverList);
         sidechainSplitter.process (inputView);
     }
     else
     {
+        splitter.process (mainView);
         for (int b = 0; b < n; ++b)
             sidechainSplitter.getBand (b).clear();
     }
@@ -344,13 +356,13 @@ void VyxAudioProcessor::processChunk (cvx::ProcessBlock<float>& block, int start
         auto& up = *(ups[(size_t) b] = upward[(size_t) b].get());
         up.setAttack (upwardAttack);
         up.setRelease (release);
-        up.setThreshold (thresholdToLinear (band.up.threshold.getModulated()));
+        up.setThreshold (upThresholdConversions[(size_t) b] (band.up.threshold.getModulated(), thresholdToLinear));
         up.setRatio (sidechain ? 1.0f : std::max (band.up.ratio.getModulated(), 1.0f));
 
         auto& down = *(downs[(size_t) b] = downward[(size_t) b].get());
         down.setAttack (attack);
         down.setRelease (release);
-        down.setThreshold (thresholdToLinear (band.down.threshold.getModulated()));
+        down.setThreshold (downThresholdConversions[(size_t) b] (band.down.threshold.getModulated(), thresholdToLinear));
         down.setRatio (std::max (2.0f * (band.down.ratio.getModulated() - 1.0f) + 1.0f, 1.0f));
     }
 
@@ -363,20 +375,29 @@ void VyxAudioProcessor::processChunk (cvx::ProcessBlock<float>& block, int start
     for (int b = 0; b < n; ++b)
         downs[(size_t) b]->applyCompression (compressed[(size_t) b]);
 
-    for (int b = 0; b < n; ++b)
-        for (int ch = 0; ch < mainChannels; ++ch)
-            sumBuffer.addFrom (ch, 0, splitter.getBand (b), ch, 0, N);
+    // The bands added in band order onto the cleared sum, as plain loops: at small blocks the
+    // buffer calls' own checks cost as much as the additions.
+    for (int ch = 0; ch < mainChannels; ++ch)
+    {
+        auto* __restrict sumChannel = sumBuffer.getWritePointer (ch);
+        for (int b = 0; b < n; ++b)
+        {
+            const auto* __restrict bandChannel = splitter.getBand (b).getReadPointer (ch);
+            for (int i = 0; i < N; ++i)
+                sumChannel[i] += bandChannel[i];
+        }
+    }
 
     float wetDecibels = wet, dryDecibels = dry;
     if (! dryWetMode)
     {
         const float x = mix / 100.0f;
-        wetDecibels = fractionToDecibels (x) + out;
-        dryDecibels = fractionToDecibels (1.0f - x) + out;
+        wetDecibels = mixWetConversion (x, fractionToDecibels) + out;
+        dryDecibels = mixDryConversion (1.0f - x, fractionToDecibels) + out;
     }
 
     auto sum = firstSamples (sumBuffer, mainChannels, N);
-    wetGain.setGainLinear (decibelsToGain (wetDecibels));
+    wetGain.setGainLinear (wetConversion (wetDecibels, decibelsToGain));
     applyGain (wetGain, sum);
 
     outputSpectrum.pushBlock (sum);
@@ -394,7 +415,7 @@ void VyxAudioProcessor::processChunk (cvx::ProcessBlock<float>& block, int start
         splitter.processAllPassChain (registers, n);
         simd.fromSIMD (registers, dryBlock);
 
-        dryGain.setGainLinear (decibelsToGain (dryDecibels));
+        dryGain.setGainLinear (dryConversion (dryDecibels, decibelsToGain));
         applyGain (dryGain, dryBlock);
 
         sum.add (dryBlock);
@@ -407,6 +428,14 @@ void VyxAudioProcessor::processChunk (cvx::ProcessBlock<float>& block, int start
         juce::FloatVectorOperations::copy (mainView.getChannelPointer ((size_t) ch), sumBuffer.getReadPointer (ch), N);
 
     oversampler->processSamplesDown (hostView);
+
+    // The limiter holds its ceiling at the oversampled rate, but the down-sampling filter
+    // rings past it on loud, bright material (by up to about 15 %): hold the ceiling at the
+    // host rate as well, so the output never exceeds what the limiter promises.
+    if (limiterOn && oversamplingFactor > 1)
+        for (size_t ch = 0; ch < hostView.getNumChannels(); ++ch)
+            juce::FloatVectorOperations::clip (hostView.getChannelPointer (ch), hostView.getChannelPointer (ch),
+                                               -limiterCeiling, limiterCeiling, (int) hostView.getNumSamples());
 }
 
 void VyxAudioProcessor::applyLimiter (int numSamples) noexcept

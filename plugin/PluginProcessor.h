@@ -68,21 +68,23 @@ public:
     int getOversamplingFactor() const noexcept { return oversamplingFactor; }
 
 private:
-    /** The Properties the engine reads, mirrored into atomics on the message thread so that
-        the audio thread never reads the tree while it is being changed. */
+    /** The Properties and the "OVER" attribute the engine reads, mirrored into atomics on the
+        message thread, so that neither the audio thread nor a host thread preparing the engine
+        reads a tree while it is being changed. */
     struct Switches : private juce::ValueTree::Listener
     {
-        explicit Switches (juce::ValueTree properties);
+        Switches (juce::ValueTree properties, juce::ValueTree attributes);
         ~Switches() override;
 
         std::atomic<bool> dryWet { false }, limiter { true };
+        std::atomic<int> oversampling { 0 };  // stages 0..3
 
     private:
         void update();
         void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override { update(); }
         void valueTreeRedirected (juce::ValueTree&) override { update(); }
 
-        juce::ValueTree properties;
+        juce::ValueTree properties, attributes;
     };
 
     void processChunk (cvx::ProcessBlock<float>& block, int start, int numSamples);
@@ -101,6 +103,28 @@ private:
 
     juce::AudioBuffer<float> dryBuffer, sumBuffer;
     juce::dsp::Gain<float> inputGain, dryGain, wetGain;
+
+    /** A conversion remembered for its last argument: the engine converts the same dB values
+        block after block, and at small blocks the pow and log10 calls cost more than the rest
+        of the setup. A NaN argument is converted every time. */
+    struct LastConversion
+    {
+        template <typename Function>
+        float operator() (float x, Function&& convert) noexcept
+        {
+            if (! (x == argument))
+            {
+                argument = x;
+                result = convert (x);
+            }
+            return result;
+        }
+
+        float argument = std::numeric_limits<float>::quiet_NaN(), result = 0.0f;
+    };
+
+    LastConversion inConversion, wetConversion, dryConversion, mixWetConversion, mixDryConversion;
+    std::array<LastConversion, maxBands> upThresholdConversions, downThresholdConversions;
 
     cvx::ProcessSpec engineSpec;
     int oversamplingFactor = 1;

@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <iostream>
 
+// Xlib after the framework: its macros (None, Bool, KeyPress...) would clash with it.
+#include <X11/Xlib.h>
+
 namespace vyx::test
 {
 
@@ -21,6 +24,13 @@ juce::File getTestHome()
     return testHome();
 }
 
+juce::File getArtifactFolder()
+{
+    const juce::File folder (VYX_TEST_ARTIFACT_DIR);
+    folder.createDirectory();
+    return folder;
+}
+
 bool runMessageLoopUntil (std::function<bool()> predicate, int timeoutMs)
 {
     const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
@@ -31,6 +41,119 @@ bool runMessageLoopUntil (std::function<bool()> predicate, int timeoutMs)
         juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
     }
     return true;
+}
+
+namespace
+{
+    // Like the framework's own standalone apps, which install a handler that ignores them:
+    // Xlib's default handler ends the process on any X error, and a window manager that
+    // destroys a window's frame while the framework still asks about it raises BadWindow.
+    int ignoreXError (::Display*, XErrorEvent*)
+    {
+        return 0;
+    }
+
+    bool windowManagerRunning()
+    {
+        juce::ChildProcess xprop;
+        if (! xprop.start ("xprop -root _NET_SUPPORTING_WM_CHECK"))
+            return false;
+        return xprop.readAllProcessOutput().contains ("window id");
+    }
+
+    /** A virtual X server and a window manager that belong to this process alone. A small
+        shell watches this process and stops the server once it is gone, however it ends
+        (a crash or a test runner's timeout included); the window manager ends with it. */
+    struct PrivateDisplay
+    {
+        /** Starts a server and its window manager. Under many parallel starts a server now and
+            then announces a display that its first client still cannot open (the window
+            manager then exits at once), so a failed attempt is abandoned to its watcher, which
+            stops it when this process ends, and a fresh server is tried. */
+        bool start()
+        {
+            for (int attempt = 0; attempt < 5; ++attempt)
+            {
+                auto server = std::make_unique<juce::ChildProcess>();
+                auto windowManager = std::make_unique<juce::ChildProcess>();
+                const bool started = startAttempt (*server, *windowManager);
+                servers.push_back (std::move (server));
+                windowManagers.push_back (std::move (windowManager));
+                if (started)
+                    return true;
+            }
+            return false;
+        }
+
+        static bool startAttempt (juce::ChildProcess& server, juce::ChildProcess& windowManager)
+        {
+            // The server picks a free display number itself and writes it to its output.
+            const juce::StringArray command { "sh", "-c",
+                "Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null & server=$!; "
+                "while kill -0 $PPID 2>/dev/null && kill -0 $server 2>/dev/null; do sleep 0.2; done; "
+                "kill $server 2>/dev/null" };
+            if (! server.start (command, juce::ChildProcess::wantStdOut))
+                return false;
+
+            juce::String number;
+            char c = 0;
+            while (server.readProcessOutput (&c, 1) == 1 && c != '\n')
+                number += c;
+            if (number.isEmpty() || ! number.containsOnly ("0123456789"))
+                return false;
+
+            setenv ("DISPLAY", (":" + number).toRawUTF8(), 1);
+            if (! windowManager.start ("openbox", 0))
+                return false;
+
+            const auto end = juce::Time::getMillisecondCounter() + 30000;
+            while (juce::Time::getMillisecondCounter() < end && windowManager.isRunning())
+            {
+                if (windowManagerRunning())
+                    return true;
+                juce::Thread::sleep (20);
+            }
+            return false;
+        }
+
+        std::vector<std::unique_ptr<juce::ChildProcess>> servers, windowManagers;
+    };
+
+    bool startPrivateDisplay()
+    {
+        // Built inside the initialiser, after the framework's leak counter for child
+        // processes exists, so it is destroyed before that counter checks for leaks.
+        static const std::unique_ptr<PrivateDisplay> display = []
+        {
+            auto d = std::make_unique<PrivateDisplay>();
+            return d->start() ? std::move (d) : nullptr;
+        }();
+        return display != nullptr;
+    }
+} // namespace
+
+bool ensureWindowManager()
+{
+    XSetErrorHandler (ignoreXError);
+    return startPrivateDisplay();
+}
+
+bool useWindowManager()
+{
+    struct WindowManagerEnvironment : ::testing::Environment
+    {
+        void SetUp() override
+        {
+            if (! ensureWindowManager())
+            {
+                std::cerr << "FAILED: no X display with a window manager could be started" << std::endl;
+                std::_Exit (1);
+            }
+        }
+    };
+
+    static const bool registered = ::testing::AddGlobalTestEnvironment (new WindowManagerEnvironment()) != nullptr;
+    return registered;
 }
 
 } // namespace vyx::test
@@ -46,6 +169,9 @@ int main (int argc, char** argv)
         const auto config = juce::String (home) + "/.config";
         setenv ("XDG_CONFIG_HOME", config.toRawUTF8(), 1);
         vyx::test::testHome() = juce::File (home);
+
+        // The factory presets live under the machine's common folder, which HOME does not move.
+        cvx::ui::PresetFiles::setFactoryRoot (juce::File (home).getChildFile ("common"));
     }
 
     vyx::host::HostLogger logger;

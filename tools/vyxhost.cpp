@@ -2,6 +2,8 @@
 // signal through it and prints what a host would see.
 
 #include "PluginHost.h"
+#include "Render.h"
+#include "Screenshot.h"
 
 #include <iostream>
 
@@ -32,6 +34,27 @@ int main (int argc, char** argv)
     vyx::host::HostLogger logger;
     juce::Logger::setCurrentLogger (&logger);
     juce::ScopedJuceInitialiser_GUI juceInit;
+
+    if (argc > 1 && juce::String (argv[1]) == "screenshot")
+    {
+        juce::StringArray arguments;
+        for (int i = 2; i < argc; ++i)
+            arguments.add (juce::String::fromUTF8 (argv[i]));
+        const int result = vyx::host::runScreenshot (arguments, std::cout, std::cerr);
+        juce::Logger::setCurrentLogger (nullptr);
+        return result;
+    }
+
+    if (argc > 1 && (juce::String (argv[1]) == "render" || juce::String (argv[1]) == "demo"))
+    {
+        juce::StringArray arguments;
+        for (int i = 2; i < argc; ++i)
+            arguments.add (juce::String::fromUTF8 (argv[i]));
+        const int result = juce::String (argv[1]) == "render" ? vyx::host::runRender (arguments, std::cout, std::cerr)
+                                                              : vyx::host::runDemo (arguments, std::cout, std::cerr);
+        juce::Logger::setCurrentLogger (nullptr);
+        return result;
+    }
 
     const juce::File bundle = argc > 1 ? juce::File::getCurrentWorkingDirectory().getChildFile (argv[1])
                                        : vyx::host::getBuiltBundle();

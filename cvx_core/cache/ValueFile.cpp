@@ -24,6 +24,12 @@ ValueFile::ValueFile (const juce::String& name)
 
     fileLoader = [this] (const juce::File& source)
     {
+        // The Base64 form of the largest document the reader accepts: a byte count, a point and
+        // one character per six bits. A larger file is not read at all.
+        constexpr auto maximumFileSize = (juce::int64) (maximumUntrustedXmlBytes * 8 + 5) / 6 + 12;
+        if (source.getSize() > maximumFileSize)
+            return false;
+
         const auto encoded = source.loadFileAsString();
         if (! isSafeToDecodeAsBase64 (encoded))
             return false;

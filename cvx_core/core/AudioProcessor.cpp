@@ -32,12 +32,24 @@ void AudioProcessor::prepareToPlay (double sampleRate, int maximumBlockSize)
     processSpec = { sampleRate, maximumBlockSize, getTotalNumOutputChannels() };
 
     prepare (processSpec);
+    prepareBypass();
 
-    blockLength = (int) ((double) maximumBlockSize * 1000.0 / sampleRate);
-    idleThreshold = 2 * blockLength + 1 >= 11 ? 2 * blockLength + 1 : 10;
+    const int length = (int) ((double) maximumBlockSize * 1000.0 / sampleRate);
+    blockLength = length;
+    idleThreshold = 2 * length + 1 >= 11 ? 2 * length + 1 : 10;
 }
 
 void AudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
+{
+    runHostBlock (buffer, midi, false);
+}
+
+void AudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
+{
+    runHostBlock (buffer, midi, true);
+}
+
+void AudioProcessor::runHostBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi, bool bypassed)
 {
     state.hostActive.exchange (true);
 
@@ -52,12 +64,12 @@ void AudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiB
         }
     }
 
-    processInternal (buffer, midi);
+    processInternal (buffer, midi, bypassed);
 
     lastBlockTime = juce::Time::currentTimeMillis();
 }
 
-void AudioProcessor::processInternal (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+void AudioProcessor::processInternal (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&, bool bypassed)
 {
     const juce::SpinLock::ScopedLockType processGuard (processLock);
     const juce::ScopedNoDenormals noDenormals;
@@ -80,26 +92,60 @@ void AudioProcessor::processInternal (juce::AudioBuffer<float>& buffer, juce::Mi
 
     if (prepareLock.tryEnter())
     {
-        const float p = (float) state.hostPosition.load();
-        const float t = (float) state.hostTempo.load();
-
-        float boundary = std::ceil (4.0f * p) * 0.25f;
-        if (boundary == p)
-            boundary += 0.25f;
-
-        const float seconds = (boundary - p) * 60.0f / t;
-        const double samples = (double) seconds * processSpec.sampleRate;
-        // Beyond int range (a tempo of 0) there is no split to make.
-        const int n = std::isfinite (samples) && std::abs (samples) < 2.0e9 ? (int) samples : 0;
-
-        if (n >= 2 && n <= numSamples)
+        // The bypassed output is the input delayed by the latency the host compensates; it is
+        // taken before the engine overwrites the input.
+        const int bypassChannels = std::min (bypassDelay.getNumChannels(), buffer.getNumChannels());
+        const float bypassTarget = bypassed ? 1.0f : 0.0f;
+        if (! bypassMixKnown)
         {
-            processPiece (buffer, 0, n - 1);
-            processPiece (buffer, n - 1, numSamples - n + 1);
+            bypassMix = bypassTarget;
+            bypassMixKnown = true;
+        }
+
+        // A block longer than the host announced has no room for the delayed input beside the
+        // engine's output: it takes the host's choice at once, and a bypassed one skips the
+        // engine and is delayed in place.
+        const bool needsDelayedInput = bypassed || bypassMix != 0.0f;
+        const bool oversized = numSamples > bypassBuffer.getNumSamples();
+        const bool crossfading = needsDelayedInput && ! oversized;
+        if (needsDelayedInput && oversized)
+            bypassMix = bypassTarget;
+
+        if (bypassed && oversized)
+        {
+            delayInPlace (buffer, bypassChannels, numSamples);
         }
         else
         {
-            processPiece (buffer, 0, numSamples);
+            if (crossfading)
+                readDelayedInput (buffer, bypassChannels, numSamples);
+            else
+                writeDelayLine (buffer, bypassChannels, numSamples);
+
+            const float p = (float) state.hostPosition.load();
+            const float t = (float) state.hostTempo.load();
+
+            float boundary = std::ceil (4.0f * p) * 0.25f;
+            if (boundary == p)
+                boundary += 0.25f;
+
+            const float seconds = (boundary - p) * 60.0f / t;
+            const double samples = (double) seconds * processSpec.sampleRate;
+            // Beyond int range (a tempo of 0) there is no split to make.
+            const int n = std::isfinite (samples) && std::abs (samples) < 2.0e9 ? (int) samples : 0;
+
+            if (n >= 2 && n <= numSamples)
+            {
+                processPiece (buffer, 0, n - 1);
+                processPiece (buffer, n - 1, numSamples - n + 1);
+            }
+            else
+            {
+                processPiece (buffer, 0, numSamples);
+            }
+
+            if (crossfading)
+                mixBypass (buffer, bypassChannels, numSamples, bypassTarget);
         }
 
         prepareLock.exit();
@@ -109,10 +155,12 @@ void AudioProcessor::processInternal (juce::AudioBuffer<float>& buffer, juce::Mi
         buffer.clear();
     }
 
+    const float step = fadeStep.load();
+
     if (s == 1)
     {
         const float g0 = fadeGain;
-        const float g1 = std::max (g0 - (float) numSamples * fadeStep, 0.0f);
+        const float g1 = std::max (g0 - (float) numSamples * step, 0.0f);
         buffer.applyGainRamp (0, numSamples, g0, g1);
         fadeGain = g1;
 
@@ -131,7 +179,7 @@ void AudioProcessor::processInternal (juce::AudioBuffer<float>& buffer, juce::Mi
     {
         // The rebuilt engine is silent for its latency: the fade-in starts when its output
         // arrives, not on the step where the signal appears.
-        const int held = std::min (fadeHold, numSamples);
+        const int held = std::min (fadeHold.load(), numSamples);
         if (held > 0)
         {
             for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
@@ -140,13 +188,18 @@ void AudioProcessor::processInternal (juce::AudioBuffer<float>& buffer, juce::Mi
         }
 
         const float g0 = fadeGain;
-        const float g1 = std::min (g0 + (float) (numSamples - held) * fadeStep, 1.0f);
+        const float g1 = std::min (g0 + (float) (numSamples - held) * step, 1.0f);
         if (numSamples > held)
             buffer.applyGainRamp (held, numSamples - held, g0, g1);
         fadeGain = g1;
 
+        // The editor may have asked for another fade-out during this block (3 -> 1); only a
+        // fade-in that still stands is finished here, so that request is not lost.
         if (g1 == 1.0f)
-            fadeState = 0;
+        {
+            int expected = 3;
+            fadeState.compare_exchange_strong (expected, 0);
+        }
     }
 }
 
@@ -171,6 +224,104 @@ void AudioProcessor::processPiece (juce::AudioBuffer<float>& buffer, int start, 
     process (block);
 }
 
+void AudioProcessor::prepareBypass()
+{
+    const int numChannels = std::max (0, processSpec.numChannels);
+    const int latency = std::max (0, getLatencySamples());
+
+    bypassDelay.setSize (numChannels, latency, false, false, true);
+    bypassDelay.clear();
+    bypassDelayPosition = 0;
+    bypassBuffer.setSize (numChannels, std::max (1, processSpec.maximumBlockSize), false, false, true);
+    bypassStep = processSpec.sampleRate > 0.0 ? (float) (1.0 / (bypassFadeSeconds * processSpec.sampleRate)) : 1.0f;
+
+    // The engine starts afresh: there is no sound to fade from.
+    bypassMixKnown = false;
+}
+
+void AudioProcessor::readDelayedInput (const juce::AudioBuffer<float>& buffer, int numChannels, int numSamples)
+{
+    for (int ch = 0; ch < numChannels; ++ch)
+        bypassBuffer.copyFrom (ch, 0, buffer, ch, 0, numSamples);
+
+    delayInPlace (bypassBuffer, numChannels, numSamples);
+}
+
+void AudioProcessor::writeDelayLine (const juce::AudioBuffer<float>& buffer, int numChannels, int numSamples)
+{
+    const int length = bypassDelay.getNumSamples();
+    if (length == 0 || numSamples == 0)
+        return;
+
+    // Only the last `length` samples stay in the line.
+    const int first = std::max (0, numSamples - length);
+    const int start = (bypassDelayPosition + first) % length;
+    const int count = numSamples - first;
+    const int beforeWrap = std::min (count, length - start);
+
+    for (int ch = 0; ch < numChannels; ++ch)
+    {
+        bypassDelay.copyFrom (ch, start, buffer, ch, first, beforeWrap);
+        if (count > beforeWrap)
+            bypassDelay.copyFrom (ch, 0, buffer, ch, first + beforeWrap, count - beforeWrap);
+    }
+
+    bypassDelayPosition = (start + count) % length;
+}
+
+void AudioProcessor::delayInPlace (juce::AudioBuffer<float>& buffer, int numChannels, int numSamples)
+{
+    const int length = bypassDelay.getNumSamples();
+    if (length == 0 || numSamples == 0)
+        return;
+
+    // Each sample swaps places with the one written `length` samples earlier.
+    int position = bypassDelayPosition;
+    for (int ch = 0; ch < numChannels; ++ch)
+    {
+        auto* data = buffer.getWritePointer (ch);
+        auto* line = bypassDelay.getWritePointer (ch);
+        position = bypassDelayPosition;
+        for (int i = 0; i < numSamples; ++i)
+        {
+            std::swap (data[i], line[position]);
+            if (++position == length)
+                position = 0;
+        }
+    }
+
+    bypassDelayPosition = position;
+}
+
+void AudioProcessor::mixBypass (juce::AudioBuffer<float>& buffer, int numChannels, int numSamples, float target)
+{
+    // A linear crossfade from the current mix to the target; after it the output is one path
+    // alone, the bypassed one copied sample for sample.
+    const float start = bypassMix;
+    const float distance = std::abs (target - start);
+    const int remaining = distance > 0.0f ? (int) std::ceil (distance / bypassStep) : 0;
+    const int fadeLength = std::min (numSamples, remaining);
+    const float direction = target > start ? bypassStep : -bypassStep;
+
+    for (int ch = 0; ch < numChannels; ++ch)
+    {
+        auto* out = buffer.getWritePointer (ch);
+        const auto* bypassed = bypassBuffer.getReadPointer (ch);
+
+        for (int i = 0; i < fadeLength; ++i)
+        {
+            const float mix = juce::jlimit (0.0f, 1.0f, start + direction * (float) (i + 1));
+            out[i] += mix * (bypassed[i] - out[i]);
+        }
+
+        if (target == 1.0f && fadeLength < numSamples)
+            juce::FloatVectorOperations::copy (out + fadeLength, bypassed + fadeLength, numSamples - fadeLength);
+    }
+
+    bypassMix = fadeLength == remaining ? target
+                                        : juce::jlimit (0.0f, 1.0f, start + direction * (float) fadeLength);
+}
+
 void AudioProcessor::reprepare()
 {
     const juce::ScopedLock sl (reprepareLock);
@@ -178,14 +329,36 @@ void AudioProcessor::reprepare()
     {
         const juce::SpinLock::ScopedLockType pl (prepareLock);
         prepare (processSpec);
+        prepareBypass();
         fadeHold = getLatencySamples();
     }
 
     fadeState = 3;
 }
 
+namespace
+{
+    /** Holds the message thread still while a host thread works on the state; does nothing
+        on the message thread itself (or when there is none). */
+    struct MessageThreadGuard
+    {
+        MessageThreadGuard()
+        {
+            if (auto* mm = juce::MessageManager::getInstanceWithoutCreating())
+                if (! mm->isThisTheMessageThread())
+                    lock = std::make_unique<juce::MessageManagerLock>();
+        }
+
+        std::unique_ptr<juce::MessageManagerLock> lock;
+    };
+} // namespace
+
 void AudioProcessor::getStateInformation (juce::MemoryBlock& destination)
 {
+    // Hosts call this from their own thread, which on Linux is not the plug-in's message
+    // thread: the parameter store's timer would flush into the same trees meanwhile.
+    const MessageThreadGuard guard;
+
     auto tree = state.toPreset();
     tree.appendChild (state.attributes.createCopy(), nullptr);
 
@@ -232,6 +405,10 @@ void AudioProcessor::setStateInformation (const void* data, int sizeInBytes)
     const auto xml = parseStateBlock (data, sizeInBytes);
     if (xml == nullptr || ! xml->getTagName().equalsIgnoreCase (State::stateID.toString()))
         return;
+
+    // Hosts call this from their own thread, which on Linux is not the plug-in's message
+    // thread: the restore must not run beside the parameter store's timer or the editor.
+    const MessageThreadGuard guard;
 
     removeTextElements (*xml);
 

@@ -41,6 +41,12 @@ public:
     void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
     using juce::AudioProcessor::processBlock;
 
+    /** The host's per-block call while its bypass is on (audio thread). The engine keeps
+        running, and the output crossfades to the input delayed by the reported latency, so
+        the host's delay compensation keeps the bypassed audio in time and toggles are smooth. */
+    void processBlockBypassed (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    using juce::AudioProcessor::processBlockBypassed;
+
     double getTailLengthSeconds() const override { return 0.0; }
     bool acceptsMidi() const override { return false; }
     bool producesMidi() const override { return false; }
@@ -50,7 +56,7 @@ public:
     int getNumPrograms() override { return 1; }
     int getCurrentProgram() override { return 0; }
     void setCurrentProgram (int) override {}
-    const juce::String getProgramName (int) override { return {}; }
+    const juce::String getProgramName (int) override { return "Default"; }
     void changeProgramName (int, const juce::String&) override {}
 
     /** The "VC2!" binary XML block of the preset tree plus the Attributes. Message thread. */
@@ -62,8 +68,12 @@ public:
     /** Main output mono or stereo, main input equal to it; the sidechain is not examined. */
     bool isBusesLayoutSupported (const BusesLayout& layout) const override;
 
-    /** The frame proper: process lock, FTZ/DAZ, fade state, tempo split, engine calls. */
-    void processInternal (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi);
+    /** The frame proper: process lock, FTZ/DAZ, fade state, tempo split, engine calls, and
+        the crossfade towards (bypassed true) or away from the latency-aligned input. */
+    void processInternal (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi, bool bypassed = false);
+
+    /** Length of the crossfade between the processed and the bypassed output. */
+    static constexpr double bypassFadeSeconds = 0.02;
 
     //==============================================================================
     /** 0 normal, 1 fading out, 2 silent until the engine is re-prepared, 3 fading in.
@@ -72,9 +82,9 @@ public:
 
     const ProcessSpec& getProcessSpec() const noexcept { return processSpec; }
     float getFadeGain() const noexcept { return fadeGain; }
-    float getFadeStep() const noexcept { return fadeStep; }
-    int getBlockLengthMs() const noexcept { return blockLength; }
-    juce::int64 getIdleThresholdMs() const noexcept { return idleThreshold; }
+    float getFadeStep() const noexcept { return fadeStep.load(); }
+    int getBlockLengthMs() const noexcept { return blockLength.load(); }
+    juce::int64 getIdleThresholdMs() const noexcept { return idleThreshold.load(); }
     juce::int64 getLastBlockTimeMs() const noexcept { return lastBlockTime.load(); }
 
 protected:
@@ -88,17 +98,43 @@ protected:
 
     ProcessSpec processSpec;
     juce::CriticalSection reprepareLock;
-    float fadeStep = 1.0f;
+    // Written by prepareToPlay (any thread) and the re-prepare task while blocks run, so shared
+    // with the frame through atomics; the fade gain belongs to the frame alone.
+    std::atomic<float> fadeStep { 1.0f };
     float fadeGain = 1.0f;
-    int fadeHold = 0;                 // samples of silence before a fade-in starts
+    std::atomic<int> fadeHold { 0 };  // samples of silence before a fade-in starts
     juce::SpinLock prepareLock;
     std::atomic<juce::int64> lastBlockTime { 0 };
-    int blockLength = 0;              // milliseconds of one maximum-size block
-    juce::int64 idleThreshold = 0;    // milliseconds
+    std::atomic<int> blockLength { 0 };            // milliseconds of one maximum-size block
+    std::atomic<juce::int64> idleThreshold { 0 };  // milliseconds
     juce::SpinLock processLock;
 
 private:
+    void runHostBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi, bool bypassed);
     void processPiece (juce::AudioBuffer<float>& buffer, int start, int length);
+
+    /** Sizes the bypass path for the latency the engine has just reported. Prepare lock held. */
+    void prepareBypass();
+
+    /** Copies the block's main input, delayed by the latency, into the bypass buffer. */
+    void readDelayedInput (const juce::AudioBuffer<float>& buffer, int numChannels, int numSamples);
+
+    /** Keeps the delay line fed with a block that needs no bypassed output. */
+    void writeDelayLine (const juce::AudioBuffer<float>& buffer, int numChannels, int numSamples);
+
+    /** Delays the main channels in place: the output of a block too long for the bypass buffer. */
+    void delayInPlace (juce::AudioBuffer<float>& buffer, int numChannels, int numSamples);
+
+    /** Mixes the bypass buffer into the engine's output, moving the mix towards the target. */
+    void mixBypass (juce::AudioBuffer<float>& buffer, int numChannels, int numSamples, float target);
+
+    // The bypass path; only touched with the prepare lock held (the frame only tries it).
+    juce::AudioBuffer<float> bypassDelay;  // ring of the last latency input samples per channel
+    int bypassDelayPosition = 0;
+    juce::AudioBuffer<float> bypassBuffer; // the delayed input of the block being processed
+    float bypassMix = 0.0f;                // 0 processed, 1 bypassed
+    float bypassStep = 1.0f;               // mix change per sample
+    bool bypassMixKnown = false;           // after a preparation the first block takes its target
 
     /** Lets a queued re-prepare task find out that its processor is gone. */
     struct Lifetime

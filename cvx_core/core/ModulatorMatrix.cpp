@@ -7,6 +7,11 @@ ModulatorMatrix::~ModulatorMatrix() = default;
 
 float ModulatorMatrix::getModulation (const juce::String& targetId) const
 {
+    // A route whose source is not registered contributes nothing, so without both there is
+    // nothing to sum.
+    if (! mayModulate.load())
+        return 0.0f;
+
     const juce::ScopedReadLock sl (lock);
 
     const auto target = routes.find (targetId);
@@ -67,6 +72,7 @@ void ModulatorMatrix::load (const juce::ValueTree& tree)
     {
         const juce::ScopedWriteLock sl (lock);
         std::swap (routes, loaded);
+        updateMayModulate();
     }
     // The previous table is destroyed here, outside the lock.
 }
@@ -75,12 +81,14 @@ void ModulatorMatrix::addModulator (const juce::String& sourceId, Modulator* sou
 {
     const juce::ScopedWriteLock sl (lock);
     modulators[sourceId] = source;
+    updateMayModulate();
 }
 
 void ModulatorMatrix::removeModulator (const juce::String& sourceId)
 {
     const juce::ScopedWriteLock sl (lock);
     modulators.erase (sourceId);
+    updateMayModulate();
 }
 
 bool ModulatorMatrix::hasModulators() const

@@ -56,9 +56,16 @@ public:
     RouteTable getRoutes() const;
 
 private:
+    /** Recomputes mayModulate; call with the write lock held. */
+    void updateMayModulate() noexcept { mayModulate.store (! routes.empty() && ! modulators.empty()); }
+
     juce::ReadWriteLock lock;
     std::unordered_map<juce::String, Modulator*, StringHash> modulators;
     RouteTable routes;
+
+    // False while there is no route or no registered source: every offset is then 0, which
+    // getModulation answers without taking the lock (it runs for every binding every block).
+    std::atomic<bool> mayModulate { false };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ModulatorMatrix)
 };

@@ -23,9 +23,20 @@ void AudioParameter::pullBase()
         return;
 
     const float v = rawValue->load();
+    const float offset = state.modulators.getModulation (id);
+
+    // The conversions are pure functions of the plain value and the offset: when neither has
+    // changed since the last pull, and no push has replaced the value, the cached results
+    // stand. Most parameters hold still most blocks, and a log-range conversion costs a pow
+    // and a log10 each way.
+    if (v == pulledValue && offset == pulledModulation && (float) value == v)
+        return;
+
+    pulledValue = v;
+    pulledModulation = offset;
     value = v;
     normalisedValue = parameter->convertTo0to1 (v);
-    modulation = state.modulators.getModulation (id);
+    modulation = offset;
 
     const float modulatedNormalised = clamp01 (modulation + normalisedValue);
     modulatedNormalisedValue = modulatedNormalised;
@@ -38,6 +49,21 @@ void AudioParameter::push0to1 (float normalised)
     if (parameter == nullptr)
         return;
 
+    writeNormalised (clamp01 (normalised));
+}
+
+void AudioParameter::pushPlain (float plainValue)
+{
+    jassert (parameter != nullptr);
+    if (parameter == nullptr || ! std::isfinite (plainValue))
+        return;
+
+    const auto& range = parameter->getNormalisableRange();
+    writeNormalised (parameter->convertTo0to1 (juce::jlimit (range.start, range.end, plainValue)));
+}
+
+void AudioParameter::writeNormalised (float normalised)
+{
     const auto& range = parameter->getNormalisableRange();
     const float v = juce::jlimit (range.start, range.end, parameter->convertFrom0to1 (clamp01 (normalised)));
     const float n = parameter->convertTo0to1 (v);

@@ -33,6 +33,10 @@ public:
         value change, end. Message thread. */
     void push0to1 (float normalised);
 
+    /** Writes a plain value (clamped to the parameter's range) as one complete host gesture:
+        begin, value change, end. A value that is not finite writes nothing. Message thread. */
+    void pushPlain (float plainValue);
+
     float getValue() const noexcept                      { return value; }
     float getNormalisedValue() const noexcept            { return normalisedValue; }
     float getModulation() const noexcept                 { return modulation; }
@@ -51,6 +55,11 @@ protected:
 
 private:
     void pullBase();
+    void writeNormalised (float normalised);
+
+    // The plain value and offset the cached values were last pulled from (NaN: none yet).
+    RelaxedAtomic<float> pulledValue { std::numeric_limits<float>::quiet_NaN() };
+    RelaxedAtomic<float> pulledModulation { std::numeric_limits<float>::quiet_NaN() };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AudioParameter)
 };

@@ -43,17 +43,61 @@ juce::ValueTree State::toPreset()
     return preset;
 }
 
+namespace
+{
+    /** True when a stored parameter value is a number the parameter can take: a finite number
+        or an infinity (which the parameter clamps to its range). Text must be a number and
+        nothing else, apart from surrounding blanks; "", "abc", "1x" and "nan" are not. */
+    bool isUsableParameterValue (const juce::var& value)
+    {
+        if (value.isInt() || value.isInt64() || value.isBool())
+            return true;
+
+        if (value.isDouble())
+            return ! std::isnan ((double) value);
+
+        if (! value.isString())
+            return false;
+
+        const auto text = value.toString().trim();
+        if (text.isEmpty())
+            return false;
+
+        auto end = text.getCharPointer();
+        const auto number = juce::CharacterFunctions::readDoubleValue (end);
+        if (! end.isEmpty() || std::isnan (number))
+            return false;
+
+        // The reader takes a lone sign as 0; a number has at least one digit.
+        return std::isinf (number) || text.containsAnyOf ("0123456789");
+    }
+} // namespace
+
 void State::fromPreset (juce::ValueTree preset)
 {
     // The parameter tree takes over the preset's parameters in place (views listening to it stay
     // attached), and the parameter store reads every PARAM child as it arrives. A missing child,
-    // or one without a value, would set its parameter to the default (and stay without a value
-    // in later saves), so those parameters get their current value written in: they keep it,
-    // and a later save still holds all of them.
+    // or one without a usable value, would set its parameter to the default or to something that
+    // is not a number (and carry it into later saves), so those parameters get their current
+    // value written in: they keep it, and a later save still holds all of them. Only the first
+    // child for an id counts: the store would otherwise take the last one while running and save
+    // into the first, so the project would change on every reload.
     static const juce::Identifier paramType { "PARAM" }, idKey { "id" }, valueKey { "value" };
 
     juce::ValueTree newParameters { parametersID };
     newParameters.copyPropertiesAndChildrenFrom (preset.getChildWithName (parametersID), nullptr);
+
+    {
+        std::set<juce::String> seen;
+        for (int i = 0; i < newParameters.getNumChildren();)
+        {
+            const auto child = newParameters.getChild (i);
+            if (child.hasProperty (idKey) && ! seen.insert (child[idKey].toString()).second)
+                newParameters.removeChild (i, nullptr);
+            else
+                ++i;
+        }
+    }
 
     for (auto* p : parameters.processor.getParameters())
     {
@@ -73,7 +117,7 @@ void State::fromPreset (juce::ValueTree preset)
             newParameters.appendChild (child, nullptr);
         }
 
-        if (! child.hasProperty (valueKey))
+        if (! isUsableParameterValue (child[valueKey]))
             child.setProperty (valueKey, current->load(), nullptr);
     }
 

@@ -52,9 +52,11 @@ public:
     juce::ValueTree toPreset();
 
     /** Applies a preset tree: parameters, properties, modulation, serialised objects, then
-        "dirty" := false. Parameters the preset does not mention keep their values; missing
-        "Modulators" and "Serialized" children are created (empty) in the caller's tree.
-        Message thread. */
+        "dirty" := false. Parameters the preset does not mention keep their values, as do those
+        whose stored value is not a number (empty, text, NaN; an infinity is clamped to the
+        range); of PARAM children that repeat an id only the first counts, here and in later
+        saves. Missing "Modulators" and "Serialized" children are created (empty) in the
+        caller's tree. Message thread. */
     void fromPreset (juce::ValueTree preset);
 
     juce::AudioProcessorValueTreeState parameters;

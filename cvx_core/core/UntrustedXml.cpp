@@ -17,19 +17,26 @@ bool isSafeToDecodeAsBase64 (const juce::String& text)
 
 namespace
 {
-    /** True when a zero-terminated XML text holds no declaration but the XML header and nests
-        no deeper than the limit. Counted without parsing, skipping comments, CDATA, processing
-        instructions and quoted attribute values. Unterminated constructs are let through:
-        they cannot nest any deeper, and the parser refuses them. */
-    bool isPlainXmlWithinDepth (const char* text, int limit)
+    /** True when a zero-terminated XML text holds no declaration but the XML header, nests no
+        deeper than the limit and stays within the element and attribute counts. Counted
+        without parsing, skipping comments, CDATA, processing instructions and quoted attribute
+        values; every '=' inside a start tag counts as an attribute. Unterminated constructs are
+        let through: they cannot nest any deeper or add elements, and the parser refuses them.
+        The parser also grows an attribute value to its exact size at every character reference
+        ("&amp;", "&#10;"), copying the whole value each time: a few references cost nothing, but
+        a long value full of them takes minutes, so their count times the value's length is
+        bounded as well. */
+    bool isPlainXmlWithinLimits (const char* text, int depthLimit)
     {
+        constexpr juce::int64 maximumReferenceCost = 1 << 26;
         const auto skipPast = [] (const char* p, const char* terminator) -> const char*
         {
             const auto* end = std::strstr (p, terminator);
             return end == nullptr ? nullptr : end + std::strlen (terminator) - 1;
         };
 
-        int depth = 0;
+        int depth = 0, elements = 0, attributes = 0;
+        juce::int64 referenceCost = 0;
         for (const char* p = text; *p != 0; ++p)
         {
             if (*p != '<')
@@ -42,7 +49,7 @@ namespace
             else if (p[1] == '!')
                 return false;
             else if (p[1] == '?')
-                p = skipPast (p + 1, ">");
+                p = skipPast (p + 1, "?>");   // the declaration, the only one let through
             else if (p[1] == '/')
             {
                 --depth;
@@ -50,17 +57,28 @@ namespace
             }
             else
             {
-                if (++depth > limit)
+                if (++depth > depthLimit || ++elements > maximumUntrustedXmlElements)
                     return false;
 
                 for (++p; *p != 0 && *p != '>'; ++p)
                 {
+                    if (*p == '=' && ++attributes > maximumUntrustedXmlAttributes)
+                        return false;
+
                     if (*p == '"' || *p == '\'')
                     {
+                        const char* const valueStart = p;
                         const char quote = *p;
-                        while (*++p != 0 && *p != quote) {}
+                        juce::int64 references = 0;
+                        while (*++p != 0 && *p != quote)
+                            if (*p == '&')
+                                ++references;
                         if (*p == 0)
                             return true;
+
+                        referenceCost += references * (juce::int64) (p - valueStart);
+                        if (referenceCost > maximumReferenceCost)
+                            return false;
                     }
                 }
 
@@ -73,6 +91,58 @@ namespace
             if (p == nullptr)
                 return true;
         }
+        return true;
+    }
+
+    /** False when the text holds an over-long UTF-8 sequence ("\xC0\x80" for a zero, for
+        example). The framework's string sizes its copy from the decoded characters but copies
+        the raw bytes, so such a sequence would make it write past the end of its copy. */
+    bool hasCanonicalLength (const char* text)
+    {
+        return juce::CharPointer_UTF8::getBytesRequiredFor (juce::CharPointer_UTF8 (text)) == std::strlen (text);
+    }
+
+    /** False when "<?" stands anywhere but as the XML declaration at the very first tag. The
+        framework's parser loops forever on some processing instructions (one followed by text
+        inside an element, for example), and it reads malformed attributes in its own way, so
+        they are refused wherever they stand, inside attribute values and comments included:
+        nothing this system writes holds one ('<' in a value is always escaped). */
+    bool hasOnlyALeadingDeclaration (const char* text)
+    {
+        const char* const firstTag = std::strchr (text, '<');
+        for (const char* p = std::strstr (text, "<?"); p != nullptr; p = std::strstr (p + 2, "<?"))
+            if (p != firstTag || std::strncmp (p, "<?xml", 5) != 0 || ! juce::CharacterFunctions::isWhitespace (p[5]))
+                return false;
+        return true;
+    }
+
+    /** The name an attribute takes in a value tree: "base64:name" becomes "name". */
+    juce::String treePropertyName (const juce::String& attributeName)
+    {
+        return attributeName.startsWith ("base64:") ? attributeName.substring (7) : attributeName;
+    }
+
+    /** False when an element, or one below it, names the same tree property twice. The
+        attribute counts are bounded, so sorting each element's names costs little. */
+    bool hasDistinctAttributes (const juce::XmlElement& element)
+    {
+        const int count = element.getNumAttributes();
+        if (count > 1)
+        {
+            std::vector<juce::String> names;
+            names.reserve ((size_t) count);
+            for (int i = 0; i < count; ++i)
+                names.push_back (treePropertyName (element.getAttributeName (i)));
+
+            std::sort (names.begin(), names.end());
+            if (std::adjacent_find (names.begin(), names.end()) != names.end())
+                return false;
+        }
+
+        for (const auto* child : element.getChildIterator())
+            if (! hasDistinctAttributes (*child))
+                return false;
+
         return true;
     }
 
@@ -94,7 +164,7 @@ namespace
 
 std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* utf8, size_t numBytes, int maximumDepth)
 {
-    if ((utf8 == nullptr && numBytes > 0) || numBytes > (size_t) std::numeric_limits<int>::max() - 4)
+    if ((utf8 == nullptr && numBytes > 0) || numBytes > maximumUntrustedXmlBytes)
         return {};
 
     // Copied with a zeroed tail, so that neither the checks nor the decoding of a multi-byte
@@ -104,11 +174,13 @@ std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* utf8, size_t nu
         std::memcpy (text.get(), utf8, numBytes);
 
     if (! juce::CharPointer_UTF8::isValidString (text.get(), (int) numBytes)
-        || ! isPlainXmlWithinDepth (text.get(), maximumDepth))
+        || ! hasCanonicalLength (text.get())
+        || ! hasOnlyALeadingDeclaration (text.get())
+        || ! isPlainXmlWithinLimits (text.get(), maximumDepth))
         return {};
 
     auto xml = juce::parseXML (juce::String (juce::CharPointer_UTF8 (text.get())));
-    if (xml == nullptr || ! hasOnlySafeBase64Attributes (*xml))
+    if (xml == nullptr || ! hasDistinctAttributes (*xml) || ! hasOnlySafeBase64Attributes (*xml))
         return {};
 
     return xml;

@@ -9,12 +9,33 @@ namespace cvx
     A text without a point is safe: the decoder refuses it untouched. */
 bool isSafeToDecodeAsBase64 (const juce::String& text);
 
-/** Parses XML that comes from outside the program: a host's state block, the settings file.
-    Gives null, instead of trusting the framework's parser and tree conversion with it, for
-    text that is not valid UTF-8, that holds a document type or entity declaration (the parser
-    expands entities recursively without a limit), whose elements nest deeper than
-    maximumDepth (the parser recurses once per level), that does not parse, or that carries a
-    "base64:" attribute the tree conversion could not decode safely. */
+/** The largest document parseUntrustedXml reads. A full state, preset or settings file is a
+    few kilobytes; this leaves room for any real one and keeps a damaged or hostile one from
+    costing gigabytes and seconds to parse and convert. */
+constexpr size_t maximumUntrustedXmlBytes = 16 * 1024 * 1024;
+
+/** The most elements a document parseUntrustedXml reads may hold. A full state has about a
+    hundred (94 parameters, the trees around them, a few modulation routes). */
+constexpr int maximumUntrustedXmlElements = 10000;
+
+/** The most attributes, over all elements, a document parseUntrustedXml reads may hold. A full
+    state has a few hundred. The parser keeps every distinct attribute name in one sorted,
+    process-wide table, inserting one by one: two hundred thousand names take seconds, the
+    million and more a 16 MB document can hold take hours. */
+constexpr int maximumUntrustedXmlAttributes = 20000;
+
+/** Parses XML that comes from outside the program: a host's state block, the settings file,
+    preset files. Gives null, instead of trusting the framework's parser and tree conversion
+    with it, for text that is longer than maximumUntrustedXmlBytes, that is not valid UTF-8,
+    that holds a document type or entity declaration (the parser expands entities recursively
+    without a limit), whose elements nest deeper than maximumDepth (the parser recurses once
+    per level), that holds more elements or attributes than the limits above, whose attribute
+    values hold so many character references that the parser would take minutes over them
+    (all checked on the text before anything is built), that does not parse, that gives one
+    element the same attribute twice (XML forbids it; the tree would run with the first and
+    save the last), or that carries a "base64:" attribute the tree conversion could not decode
+    safely. A "base64:name" attribute stands for "name" in the tree, so it may not appear
+    beside it. */
 std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* utf8, size_t numBytes, int maximumDepth);
 
 } // namespace cvx

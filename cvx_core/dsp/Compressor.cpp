@@ -1,3 +1,7 @@
+#if JUCE_USE_SSE_INTRINSICS
+ #include <xmmintrin.h>
+#endif
+
 namespace cvx::dsp
 {
 
@@ -33,6 +37,84 @@ namespace
         float result;
         std::memcpy (&result, &bits, sizeof (float));
         return result;
+    }
+
+    /** The downward gain for level m: ((m - A) / R + A) / m above the threshold A, else 1. */
+    struct DownwardCurve
+    {
+        forcedinline float operator() (float m) const noexcept
+        {
+            const auto reduced = ((m - thresh) / r + thresh) / m;
+            return bitSelect (m > thresh, reduced, 1.0f);
+        }
+
+        float thresh, r;
+    };
+
+    /** The upward gain for level m: towards A - (A - m) / R below the threshold, with the ratio
+        fading in between the lowest level and the fade-in level. */
+    struct UpwardCurve
+    {
+        forcedinline float operator() (float m) const noexcept
+        {
+            const auto u = (fadeInLevel - m) * fadeSlope;
+            const auto fade = bitSelect (u < 0.0f, 1.0f, bitSelect (u > 1.0f, 0.0f, 1.0f - u));
+            const auto effectiveRatio = fade * ratioMinusOne + 1.0f;
+            const auto raised = (thresh - (thresh - m) / effectiveRatio) / (m < 1e-20f ? 1e-20f : m);
+            return bitSelect ((thresh > m) & (m > lowestLevel), raised, 1.0f);
+        }
+
+        float thresh, ratioMinusOne, fadeInLevel, fadeSlope, lowestLevel;
+    };
+
+    /** Both channels of a stereo band times the curve of the detector level, in one pass, so
+        the gain of a sample is computed once and never stored. */
+    template <typename Curve>
+    void applyStereo (Curve curve, const float* __restrict levels, float* __restrict left,
+                      float* __restrict right, int numSamples) noexcept
+    {
+        for (int n = 0; n < numSamples; ++n)
+        {
+            const auto t = curve (levels[n]);
+            left[n] *= t;
+            right[n] *= t;
+        }
+    }
+
+    /** applyStereo behind a delay of `length` samples: each ring slot hands out the sample from
+        `length` samples ago and keeps the new one. Returns the ring position after the block. */
+    template <typename Curve>
+    int applyStereoDelayed (Curve curve, const float* levels, float* left, float* right,
+                            float* ringLeft, float* ringRight, int length, int position, int numSamples) noexcept
+    {
+        for (int done = 0; done < numSamples;)
+        {
+            const auto chunk = juce::jmin (numSamples - done, length - position);
+            const auto* __restrict level = levels + done;
+            auto* __restrict l = left + done;
+            auto* __restrict r = right + done;
+            auto* __restrict slotL = ringLeft + position;
+            auto* __restrict slotR = ringRight + position;
+
+            for (int k = 0; k < chunk; ++k)
+            {
+                const auto t = curve (level[k]);
+                const auto delayedL = slotL[k];
+                const auto delayedR = slotR[k];
+                slotL[k] = l[k];
+                slotR[k] = r[k];
+                l[k] = delayedL * t;
+                r[k] = delayedR * t;
+            }
+
+            done += chunk;
+            position += chunk;
+
+            if (position == length)
+                position = 0;
+        }
+
+        return position;
     }
 }
 
@@ -250,6 +332,217 @@ void Compressor::smoothTogether (Compressor* const* compressors, const int* leng
     }
 }
 
+#if JUCE_USE_SSE_INTRINSICS
+namespace
+{
+    /** Four envelopes in the lanes of one register, each stepped exactly as smooth steps one. */
+    struct EnvelopeLanes
+    {
+        forcedinline __m128 step (__m128 x) noexcept
+        {
+            const auto rising = _mm_cmpgt_ps (x, env);
+            const auto c = _mm_or_ps (_mm_and_ps (rising, attack), _mm_andnot_ps (rising, release));
+            env = _mm_add_ps (_mm_mul_ps (_mm_sub_ps (env, x), c), x);
+            return env;
+        }
+
+        __m128 env, attack, release;
+    };
+}
+
+template <int numRegisters>
+void Compressor::smoothInRegisters (Compressor* const* compressors, int count, int length) noexcept
+{
+    constexpr int width = 4 * numRegisters;
+    jassert (count >= 1 && count <= width);
+
+    // Lanes without a compressor read the first one's detector and are never written back.
+    float* det[(size_t) width];
+    alignas (16) float env[(size_t) width] {}, attackCoeff[(size_t) width] {}, releaseCoeff[(size_t) width] {};
+
+    for (int k = 0; k < width; ++k)
+    {
+        if (k < count)
+        {
+            auto& comp = *compressors[k];
+            det[k] = comp.detector.getWritePointer (0);
+            env[k] = comp.envelope.load (std::memory_order_relaxed);
+            attackCoeff[k] = comp.attackCoefficient;
+            releaseCoeff[k] = comp.releaseCoefficient;
+        }
+        else
+        {
+            det[k] = det[0];
+        }
+    }
+
+    EnvelopeLanes lanes[(size_t) numRegisters];
+
+    for (int r = 0; r < numRegisters; ++r)
+        lanes[r] = { _mm_load_ps (env + 4 * r), _mm_load_ps (attackCoeff + 4 * r), _mm_load_ps (releaseCoeff + 4 * r) };
+
+    // One register carries four envelopes: their dependency chains advance together, where
+    // scalar code advances one per chain. Four samples of four detectors are turned into four
+    // registers of one sample each, stepped, and turned back.
+    int n = 0;
+
+    for (; n + 4 <= length; n += 4)
+    {
+        for (int r = 0; r < numRegisters; ++r)
+        {
+            float* const* group = det + 4 * r;
+            auto x0 = _mm_loadu_ps (group[0] + n), x1 = _mm_loadu_ps (group[1] + n);
+            auto x2 = _mm_loadu_ps (group[2] + n), x3 = _mm_loadu_ps (group[3] + n);
+            _MM_TRANSPOSE4_PS (x0, x1, x2, x3);
+
+            auto y0 = lanes[r].step (x0);
+            auto y1 = lanes[r].step (x1);
+            auto y2 = lanes[r].step (x2);
+            auto y3 = lanes[r].step (x3);
+            _MM_TRANSPOSE4_PS (y0, y1, y2, y3);
+
+            const int valid = count - 4 * r;
+            _mm_storeu_ps (group[0] + n, y0);
+            if (valid > 1) _mm_storeu_ps (group[1] + n, y1);
+            if (valid > 2) _mm_storeu_ps (group[2] + n, y2);
+            if (valid > 3) _mm_storeu_ps (group[3] + n, y3);
+        }
+    }
+
+    for (; n < length; ++n)
+    {
+        for (int r = 0; r < numRegisters; ++r)
+        {
+            float* const* group = det + 4 * r;
+            const auto y = lanes[r].step (_mm_setr_ps (group[0][n], group[1][n], group[2][n], group[3][n]));
+            alignas (16) float out[4];
+            _mm_store_ps (out, y);
+
+            for (int k = 0; k < 4 && 4 * r + k < count; ++k)
+                group[k][n] = out[k];
+        }
+    }
+
+    for (int r = 0; r < numRegisters; ++r)
+        _mm_store_ps (env + 4 * r, lanes[r].env);
+
+    for (int k = 0; k < count; ++k)
+        compressors[k]->envelope.store (env[k], std::memory_order_relaxed);
+}
+
+namespace
+{
+    /** The linked peak of two channels as detectPeaks forms it: |a| (0 for NaN), then |b| where
+        that is larger. */
+    forcedinline __m128 stereoPeak (__m128 a, __m128 b) noexcept
+    {
+        const auto magnitudeBits = _mm_castsi128_ps (_mm_set1_epi32 (0x7fffffff));
+        a = _mm_and_ps (a, magnitudeBits);
+        b = _mm_and_ps (b, magnitudeBits);
+        const auto first = _mm_and_ps (_mm_cmplt_ps (_mm_setzero_ps(), a), a);
+        const auto larger = _mm_cmplt_ps (first, b);
+        return _mm_or_ps (_mm_and_ps (larger, b), _mm_andnot_ps (larger, first));
+    }
+
+    forcedinline float stereoPeak (float a, float b) noexcept
+    {
+        const auto first = 0.0f < std::abs (a) ? std::abs (a) : 0.0f;
+        return first < std::abs (b) ? std::abs (b) : first;
+    }
+}
+
+template <int numRegisters>
+void Compressor::detectAndSmoothStereo (Compressor* const* compressors, const juce::dsp::AudioBlock<float>* sources,
+                                        int count, int length) noexcept
+{
+    constexpr int width = 4 * numRegisters;
+    jassert (count >= 1 && count <= width);
+
+    // Lanes without a compressor read the first one's source and are never written back.
+    float* det[(size_t) width];
+    const float* left[(size_t) width];
+    const float* right[(size_t) width];
+    alignas (16) float env[(size_t) width] {}, attackCoeff[(size_t) width] {}, releaseCoeff[(size_t) width] {};
+
+    for (int k = 0; k < width; ++k)
+    {
+        if (k < count)
+        {
+            auto& comp = *compressors[k];
+            det[k] = comp.detector.getWritePointer (0);  // also marks the buffer not clear
+            left[k] = sources[k].getChannelPointer (0);
+            right[k] = sources[k].getChannelPointer (1);
+            env[k] = comp.envelope.load (std::memory_order_relaxed);
+            attackCoeff[k] = comp.attackCoefficient;
+            releaseCoeff[k] = comp.releaseCoefficient;
+        }
+        else
+        {
+            det[k] = det[0];
+            left[k] = left[0];
+            right[k] = right[0];
+        }
+    }
+
+    EnvelopeLanes lanes[(size_t) numRegisters];
+
+    for (int r = 0; r < numRegisters; ++r)
+        lanes[r] = { _mm_load_ps (env + 4 * r), _mm_load_ps (attackCoeff + 4 * r), _mm_load_ps (releaseCoeff + 4 * r) };
+
+    // detectPeaks and the smoothing in one pass: the peaks go straight from the band into the
+    // envelope registers instead of through the detector buffer.
+    int n = 0;
+
+    for (; n + 4 <= length; n += 4)
+    {
+        for (int r = 0; r < numRegisters; ++r)
+        {
+            const int g = 4 * r;
+            auto x0 = stereoPeak (_mm_loadu_ps (left[g] + n), _mm_loadu_ps (right[g] + n));
+            auto x1 = stereoPeak (_mm_loadu_ps (left[g + 1] + n), _mm_loadu_ps (right[g + 1] + n));
+            auto x2 = stereoPeak (_mm_loadu_ps (left[g + 2] + n), _mm_loadu_ps (right[g + 2] + n));
+            auto x3 = stereoPeak (_mm_loadu_ps (left[g + 3] + n), _mm_loadu_ps (right[g + 3] + n));
+            _MM_TRANSPOSE4_PS (x0, x1, x2, x3);
+
+            auto y0 = lanes[r].step (x0);
+            auto y1 = lanes[r].step (x1);
+            auto y2 = lanes[r].step (x2);
+            auto y3 = lanes[r].step (x3);
+            _MM_TRANSPOSE4_PS (y0, y1, y2, y3);
+
+            const int valid = count - g;
+            _mm_storeu_ps (det[g] + n, y0);
+            if (valid > 1) _mm_storeu_ps (det[g + 1] + n, y1);
+            if (valid > 2) _mm_storeu_ps (det[g + 2] + n, y2);
+            if (valid > 3) _mm_storeu_ps (det[g + 3] + n, y3);
+        }
+    }
+
+    for (; n < length; ++n)
+    {
+        for (int r = 0; r < numRegisters; ++r)
+        {
+            const int g = 4 * r;
+            const auto y = lanes[r].step (_mm_setr_ps (stereoPeak (left[g][n], right[g][n]),
+                                                       stereoPeak (left[g + 1][n], right[g + 1][n]),
+                                                       stereoPeak (left[g + 2][n], right[g + 2][n]),
+                                                       stereoPeak (left[g + 3][n], right[g + 3][n])));
+            alignas (16) float out[4];
+            _mm_store_ps (out, y);
+
+            for (int k = 0; k < 4 && g + k < count; ++k)
+                det[g + k][n] = out[k];
+        }
+    }
+
+    for (int r = 0; r < numRegisters; ++r)
+        _mm_store_ps (env + 4 * r, lanes[r].env);
+
+    for (int k = 0; k < count; ++k)
+        compressors[k]->envelope.store (env[k], std::memory_order_relaxed);
+}
+#endif
+
 void Compressor::feedDetector (const juce::dsp::AudioBlock<float>& source) noexcept
 {
     smooth (0, detectPeaks (source));
@@ -259,6 +552,55 @@ void Compressor::feedDetectors (Compressor* const* compressors,
                                 const juce::dsp::AudioBlock<float>* sources,
                                 int count) noexcept
 {
+   #if JUCE_USE_SSE_INTRINSICS
+    // Up to eight envelopes in two registers; any detector longer than the shortest finishes
+    // on its own.
+    constexpr int registerGroup = 8;
+
+    for (int first = 0; first < count; first += registerGroup)
+    {
+        int lengths[registerGroup];
+        const auto lanes = juce::jmin (registerGroup, count - first);
+        auto common = std::numeric_limits<int>::max();
+
+        // Stereo sources of one length (the engine's bands): peaks and envelopes in one pass.
+        bool sameStereo = true;
+        const auto length = (int) juce::jmin (sources[first].getNumSamples(),
+                                              (size_t) compressors[first]->detector.getNumSamples());
+
+        for (int k = 0; k < lanes && sameStereo; ++k)
+        {
+            const auto& source = sources[first + k];
+            sameStereo = source.getNumChannels() == 2
+                         && (int) juce::jmin (source.getNumSamples(), (size_t) compressors[first + k]->detector.getNumSamples()) == length
+                         && source.getChannelPointer (0) != nullptr && source.getChannelPointer (1) != nullptr;
+        }
+
+        if (sameStereo && length > 0)
+        {
+            if (lanes > 4)
+                detectAndSmoothStereo<2> (compressors + first, sources + first, lanes, length);
+            else
+                detectAndSmoothStereo<1> (compressors + first, sources + first, lanes, length);
+
+            continue;
+        }
+
+        for (int k = 0; k < lanes; ++k)
+        {
+            lengths[k] = compressors[first + k]->detectPeaks (sources[first + k]);
+            common = juce::jmin (common, lengths[k]);
+        }
+
+        if (lanes > 4)
+            smoothInRegisters<2> (compressors + first, lanes, common);
+        else
+            smoothInRegisters<1> (compressors + first, lanes, common);
+
+        for (int k = 0; k < lanes; ++k)
+            compressors[first + k]->smooth (common, lengths[k]);
+    }
+   #else
     constexpr int groupSize = 4;
 
     for (int first = 0; first < count; first += groupSize)
@@ -277,6 +619,7 @@ void Compressor::feedDetectors (Compressor* const* compressors,
             default: compressors[first]->smooth (0, lengths[0]); break;
         }
     }
+   #endif
 }
 
 void Compressor::computeGains (const float* levels, float* gainsOut, int numSamples, float thresh, float r) const noexcept
@@ -285,26 +628,17 @@ void Compressor::computeGains (const float* levels, float* gainsOut, int numSamp
     // inf or NaN (level 0), which is never used.
     if (mode == downward)
     {
+        const DownwardCurve curve { thresh, r };
+
         for (int n = 0; n < numSamples; ++n)
-        {
-            const auto m = levels[n];
-            const auto reduced = ((m - thresh) / r + thresh) / m;
-            gainsOut[n] = bitSelect (m > thresh, reduced, 1.0f);
-        }
+            gainsOut[n] = curve (levels[n]);
     }
     else if (mode == upward)
     {
-        const auto ratioMinusOne = r - 1.0f;
+        const UpwardCurve curve { thresh, r - 1.0f, fadeInLevel, fadeSlope, lowestLevel };
 
         for (int n = 0; n < numSamples; ++n)
-        {
-            const auto m = levels[n];
-            const auto u = (fadeInLevel - m) * fadeSlope;
-            const auto fade = bitSelect (u < 0.0f, 1.0f, bitSelect (u > 1.0f, 0.0f, 1.0f - u));
-            const auto effectiveRatio = fade * ratioMinusOne + 1.0f;
-            const auto raised = (thresh - (thresh - m) / effectiveRatio) / (m < 1e-20f ? 1e-20f : m);
-            gainsOut[n] = bitSelect ((thresh > m) & (m > lowestLevel), raised, 1.0f);
-        }
+            gainsOut[n] = curve (levels[n]);
     }
     else
     {
@@ -327,10 +661,41 @@ void Compressor::applyCompression (juce::dsp::AudioBlock<float>& block) noexcept
         return;
 
     const auto* levels = detector.getReadPointer (0);
+    const auto length = delaySamples;
+
+    if (numChannels == 2 && (mode == downward || mode == upward))
+    {
+        // The bands are stereo: the curve and both channels in one pass.
+        const auto run = [&] (auto curve)
+        {
+            auto* left = block.getChannelPointer (0);
+            auto* right = block.getChannelPointer (1);
+
+            if (length == 0)
+                applyStereo (curve, levels, left, right, numSamples);
+            else
+                delayPosition = applyStereoDelayed (curve, levels, left, right, delayBuffer.getWritePointer (0),
+                                                    delayBuffer.getWritePointer (1), length, delayPosition, numSamples);
+
+            return curve (levels[numSamples - 1]);
+        };
+
+        const auto lastGain = mode == downward
+                                  ? run (DownwardCurve { thresh, r })
+                                  : run (UpwardCurve { thresh, r - 1.0f, fadeInLevel, fadeSlope, lowestLevel });
+        const auto lastLevel = levels[numSamples - 1];
+
+        for (int c = 0; c < 2; ++c)
+        {
+            envelopeMeters[(size_t) c]->store (lastLevel, std::memory_order_relaxed);
+            gainMeters[(size_t) c]->store (lastGain, std::memory_order_relaxed);
+        }
+
+        return;
+    }
+
     auto* g = gains.get();
     computeGains (levels, g, numSamples, thresh, r);
-
-    const auto length = delaySamples;
 
     if (length == 0)
     {

@@ -84,6 +84,11 @@ private:
     void smooth (int start, int end) noexcept;
     template <int lanes>
     static void smoothTogether (Compressor* const* compressors, const int* lengths) noexcept;
+    template <int numRegisters>
+    static void smoothInRegisters (Compressor* const* compressors, int count, int length) noexcept;
+    template <int numRegisters>
+    static void detectAndSmoothStereo (Compressor* const* compressors, const juce::dsp::AudioBlock<float>* sources,
+                                       int count, int length) noexcept;
     void computeGains (const float* levels, float* gainsOut, int numSamples, float thresh, float r) const noexcept;
 
     float sampleRate = 44100.0f;

@@ -234,6 +234,10 @@ TEST_F (ValueFileTest, UnreadableFileLeavesTheValuesAsTheyWere)
         { "invalid UTF-8",               juce::MemoryBlock ("<Settings a=\"\xc3\x28\"/>", 18).toBase64Encoding() },
         // An entity that expands into itself would recurse in the parser until the stack ends.
         { "self-referencing entity",     encodeDocument ("<!DOCTYPE Settings [<!ENTITY a \"&a;\">]><Settings x=\"&a;\"/>") },
+        // XML forbids it, and the values would keep the first while the next save wrote the last.
+        { "the same attribute twice",    encodeDocument ("<Settings colour=\"ff000000\" colour=\"ffffffff\"/>") },
+        // Larger than any settings file: refused before it is decoded.
+        { "17 MB",                       encodeDocument ("<Settings a=\"1\"><!--" + juce::String::repeatedString (" ", 17 << 20) + "--></Settings>") },
     };
 
     for (const auto& c : cases)

@@ -140,6 +140,103 @@ TEST_F (AudioThreadAllocationTest, ProductProcessorAllocatesNothingPerBlock)
     processor->releaseResources();
 }
 
+// The sidechain's shared split, the dry path and moving parameters, without and with 8x
+// oversampling.
+TEST_F (AudioThreadAllocationTest, SidechainDryPathAndAutomationAllocateNothing)
+{
+    for (const int stages : { 0, 3 })
+    {
+        SCOPED_TRACE ("oversampling stages " + std::to_string (stages));
+        std::unique_ptr<juce::AudioProcessor> processor (createPluginFilter());
+        auto layout = processor->getBusesLayout();
+        layout.inputBuses.getReference (1) = juce::AudioChannelSet::stereo();
+        ASSERT_TRUE (processor->setBusesLayout (layout));
+
+        auto& vyx = dynamic_cast<VyxAudioProcessor&> (*processor);
+        vyx.state.attributes.setProperty (Attributes::oversampler, stages, nullptr);
+        auto* numBands = vyx.state.parameters.getParameter ("NUM");
+        auto* mix = vyx.state.parameters.getParameter ("MIX");
+        auto* crossover = vyx.state.parameters.getParameter ("CR2");
+        auto* threshold = vyx.state.parameters.getParameter ("THD4");
+        numBands->setValueNotifyingHost (1.0f);  // 8 bands
+        mix->setValueNotifyingHost (0.5f);       // the dry path runs
+
+        processor->setRateAndBufferSizeDetails (sampleRate, blockSize);
+        processor->prepareToPlay (sampleRate, blockSize);
+        processor->setPlayHead (&playHead);
+
+        juce::AudioBuffer<float> keyed (4, blockSize);
+        for (int ch = 0; ch < 4; ++ch)
+            keyed.copyFrom (ch, 0, buffer, ch % 2, 0, blockSize);
+
+        long total = 0;
+        for (int k = 0; k < 40; ++k)
+        {
+            crossover->setValueNotifyingHost (0.3f + 0.005f * (float) k);
+            threshold->setValueNotifyingHost (0.2f + 0.01f * (float) k);
+            juce::AudioBuffer<float> block (keyed);
+
+            ScopedAllocationCount count;
+            processor->processBlock (block, midi);
+            if (k >= 8)
+                total += count.get();
+            advance();
+        }
+        EXPECT_EQ (total, 0);
+
+        processor->setPlayHead (nullptr);
+        processor->releaseResources();
+    }
+}
+
+TEST_F (AudioThreadAllocationTest, BypassAllocatesNothing)
+{
+    // The host's bypass on and off, through the crossfades and while it stays on, and a block
+    // longer than announced while bypassed; at every oversampling factor (each has its latency).
+    for (const int stages : { 0, 3 })
+    {
+        SCOPED_TRACE (stages);
+        std::unique_ptr<cvx::AudioProcessor> processor (dynamic_cast<cvx::AudioProcessor*> (createPluginFilter()));
+        ASSERT_NE (processor, nullptr);
+        processor->state.attributes.setProperty (Attributes::oversampler, stages, nullptr);
+        processor->setPlayConfigDetails (2, 2, sampleRate, blockSize);
+        processor->prepareToPlay (sampleRate, blockSize);
+        ASSERT_GT (processor->getLatencySamples(), 0);
+        processor->setPlayHead (&playHead);
+
+        for (int k = 0; k < 8; ++k)
+            processUncounted (*processor);
+
+        const auto countBlocks = [&] (int numBlocks, bool bypassed, int length)
+        {
+            long total = 0;
+            for (int k = 0; k < numBlocks; ++k)
+            {
+                juce::AudioBuffer<float> block (2, length);
+                for (int ch = 0; ch < 2; ++ch)
+                    block.copyFrom (ch, 0, buffer, ch, 0, std::min (length, blockSize));
+                ScopedAllocationCount count;
+                if (bypassed)
+                    processor->processBlockBypassed (block, midi);
+                else
+                    processor->processBlock (block, midi);
+                total += count.get();
+                advance();
+            }
+            return total;
+        };
+
+        EXPECT_EQ (countBlocks (20, true, blockSize), 0) << "fading to bypass and bypassed";
+        EXPECT_EQ (countBlocks (1, true, 4 * blockSize), 0) << "bypassed, longer than announced";
+        EXPECT_EQ (countBlocks (1, false, blockSize), 0) << "toggle";
+        EXPECT_EQ (countBlocks (1, true, blockSize), 0) << "toggle back within the fade";
+        EXPECT_EQ (countBlocks (20, false, blockSize), 0) << "fading back and processed";
+
+        processor->setPlayHead (nullptr);
+        processor->releaseResources();
+    }
+}
+
 TEST_F (AudioThreadAllocationTest, FrameAllocatesNothingOutsideTheBlockThatPostsTheTask)
 {
     RecordingProcessor processor;

@@ -113,6 +113,8 @@ public:
             c.fpControl = readFpControl();
         }
         ++numCalls;
+        if (onProcess)
+            onProcess();
 
         if (outputValue)
             block.output.fill (*outputValue);
@@ -123,6 +125,7 @@ public:
 
     std::shared_ptr<EngineLog> log;
     std::function<void()> onPrepare;
+    std::function<void()> onProcess;     // runs inside the engine call, as another thread could
     juce::Optional<float> outputValue;   // when set, the engine writes it to every output sample
     cvx::ProcessSpec lastSpec;
     std::array<Call, 8> calls {};

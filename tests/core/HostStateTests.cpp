@@ -265,6 +265,26 @@ TEST_F (HostStateTest, RefusedBlocksChangeNothing)
                                makeBlock (validText.replace ("<Properties", juce::String ("<Properties base64:blob=\"") + value + "\"")) });
     }
 
+    {
+        // The same attribute twice: the tree would run with one value and save the other.
+        auto text = validText.replace ("<PARAM id=\"IN\" value=\"", "<PARAM id=\"IN\" value=\"6\" value=\"");
+        ASSERT_NE (text, validText);
+        cases.push_back ({ "repeated attribute", makeBlock (text) });
+        cases.push_back ({ "repeated attribute on the root",
+                           makeBlock (validText.replace ("<State>", "<State a=\"1\" a=\"2\">")) });
+    }
+    {
+        // Larger than any real state: 17 MB, most of it one comment.
+        std::string padding (17 * 1024 * 1024, ' ');
+        cases.push_back ({ "17 MB", makeBlock (validText.replace ("<Serialized>", "<Serialized><!--" + juce::String (padding) + "-->")) });
+
+        // Small, but with more elements than any real state holds.
+        juce::MemoryOutputStream empties;
+        for (int i = 0; i < 20000; ++i)
+            empties << "<a/>";
+        cases.push_back ({ "20000 empty elements", makeBlock (validText.replace ("<Serialized>", "<Serialized>" + empties.toString())) });
+    }
+
     juce::Random random (20240611);
     for (int size : { 1, 7, 9, 64, 1000, 65536 })
     {
@@ -310,6 +330,51 @@ TEST_F (HostStateTest, RefusedBlocksChangeNothing)
     // The valid block itself is not refused.
     restore (target, valid);
     EXPECT_NEAR (rawValue (target.state, "THD0"), -44.0f, 1.0e-5);
+}
+
+TEST_F (HostStateTest, BlockValuesThatAreNotNumbersKeepTheCurrentValue)
+{
+    // A block that names the input gain with no usable number, or twice: the instance keeps
+    // running what it had (or the first entry), saves exactly that, and the rest of the block
+    // still applies.
+    edit (source.state, -30.0f);
+    setPlain (source.state, "IN", 5.0f);
+    const auto validText = textOf (save (source));
+    const juce::String entry ("<PARAM id=\"IN\" value=\"5.0\"/>");
+    ASSERT_TRUE (validText.contains (entry));
+
+    struct Case { const char* replacement; float expected; };
+    const Case cases[] {
+        { "<PARAM id=\"IN\" value=\"nan\"/>", -7.0f },
+        { "<PARAM id=\"IN\" value=\"\"/>", -7.0f },
+        { "<PARAM id=\"IN\" value=\"abc\"/>", -7.0f },
+        { "<PARAM id=\"IN\" value=\"-3.0\"/><PARAM id=\"IN\" value=\"nan\"/>", -3.0f },
+        { "<PARAM id=\"IN\" value=\"nan\"/><PARAM id=\"IN\" value=\"-3.0\"/>", -7.0f },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.replacement);
+        RecordingProcessor fresh;
+        setPlain (fresh.state, "IN", -7.0f);
+        restore (fresh, makeBlock (validText.replace (entry, c.replacement)));
+
+        EXPECT_NEAR (rawValue (fresh.state, "IN"), c.expected, 1.0e-5);
+        EXPECT_NEAR (rawValue (fresh.state, "THD0"), -30.0f, 1.0e-5);
+
+        const auto saved = juce::parseXML (textOf (save (fresh)));
+        ASSERT_NE (saved, nullptr);
+        const auto* parameters = saved->getChildByName ("Parameters");
+        ASSERT_NE (parameters, nullptr);
+        int named = 0;
+        for (const auto* param : parameters->getChildIterator())
+            if (param->getStringAttribute ("id") == "IN")
+            {
+                ++named;
+                EXPECT_NEAR (param->getDoubleAttribute ("value"), c.expected, 1.0e-5) << param->getStringAttribute ("value");
+            }
+        EXPECT_EQ (named, 1);
+    }
 }
 
 TEST_F (HostStateTest, StateWithMissingChildren)

@@ -376,6 +376,32 @@ TEST_F (FrameTest, FadeOutDuringFadeInStartsFromTheCurrentGain)
     EXPECT_EQ (processor.fadeState.load(), 1);
 }
 
+TEST_F (FrameTest, FadeOutRequestedDuringTheLastFadeInBlockIsKept)
+{
+    constexpr int blockSize = 480;   // 0.2 of a full fade per block
+    prepare (blockSize);
+    processor.fadeState = 1;
+    juce::AudioBuffer<float> buffer (2, blockSize);
+    for (int k = 0; k < 10 && processor.fadeState.load() == 1; ++k)
+        run (buffer);
+    ASSERT_TRUE (vyx::test::runMessageLoopUntil ([this] { return processor.fadeState.load() == 3; }));
+
+    for (int k = 0; k < 4; ++k)
+        run (buffer);
+    ASSERT_NEAR (processor.getFadeGain(), 0.8, 1.0e-5);
+
+    // The settings menu asks for a new fade-out (3 -> 1) while the block that completes the
+    // fade-in is being processed: the request must survive the end of that block.
+    processor.onProcess = [this]
+    {
+        int expected = 3;
+        processor.fadeState.compare_exchange_strong (expected, 1);
+    };
+    run (buffer);
+    processor.onProcess = nullptr;
+    EXPECT_EQ (processor.fadeState.load(), 1);
+}
+
 TEST_F (FrameTest, SilentStateLeavesAnAlreadyClearBufferAlone)
 {
     prepare (256);

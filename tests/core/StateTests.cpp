@@ -302,6 +302,98 @@ TEST_F (PresetTreeTest, PresetPropertiesReplaceTheCurrentOnes)
     EXPECT_TRUE ((bool) state.properties[Properties::dryWet]);
 }
 
+TEST_F (PresetTreeTest, StoredValuesThatAreNotNumbersKeepTheCurrentValue)
+{
+    // What a state block or preset file may carry as a PARAM value, and the value that the
+    // input gain (-80..12 dB) takes from it: the current one, or the number brought into range.
+    const auto nan = std::numeric_limits<double>::quiet_NaN();
+    const auto inf = std::numeric_limits<double>::infinity();
+    struct Case { juce::var stored; bool keeps; double number; };
+    const Case cases[] {
+        { "nan", true, 0.0 },
+        { "NaN", true, 0.0 },
+        { "-nan", true, 0.0 },
+        { "", true, 0.0 },
+        { "   ", true, 0.0 },
+        { "abc", true, 0.0 },
+        { "1x", true, 0.0 },
+        { "-", true, 0.0 },
+        { juce::var(), true, 0.0 },
+        { nan, true, 0.0 },
+        { "inf", false, inf },
+        { "-inf", false, -inf },
+        { "1e9", false, 1.0e9 },
+        { "-6", false, -6.0 },
+        { " 3.5 ", false, 3.5 },
+        { "1e1", false, 10.0 },
+        { "+2", false, 2.0 },
+        { 4.0, false, 4.0 },
+        { -9, false, -9.0 },
+    };
+
+    auto* gain = state.parameters.getParameter ("IN");
+    ASSERT_NE (gain, nullptr);
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.stored.toString() + (c.stored.isVoid() ? "(void)" : ""));
+        setPlain (state, "IN", -7.0f);
+        const float current = rawValue (state, "IN");
+
+        auto preset = state.toPreset();
+        paramChild (preset, "IN").setProperty ("value", c.stored, nullptr);
+        state.fromPreset (preset);
+
+        const float expected = c.keeps ? current : gain->convertFrom0to1 (gain->convertTo0to1 ((float) c.number));
+        EXPECT_EQ (rawValue (state, "IN"), expected);
+
+        // What runs is what is saved: a finite number, read back as the same value.
+        const auto saved = paramChild (state.toPreset(), "IN")["value"];
+        EXPECT_TRUE (std::isfinite ((double) saved)) << saved.toString();
+        EXPECT_EQ ((float) saved, rawValue (state, "IN")) << saved.toString();
+    }
+}
+
+TEST_F (PresetTreeTest, RepeatedParameterIdTheFirstCounts)
+{
+    // Each preset names IN twice; the first one holds (an unusable first value keeps the
+    // current one), in what runs and in what is saved, and the next load changes nothing.
+    struct Case { const char* first; const char* second; float expected; };
+    const Case cases[] {
+        { "-6", "6", -6.0f },
+        { "6", "-6", 6.0f },
+        { "nan", "6", -7.0f },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.first) + " then " + c.second);
+        setPlain (state, "IN", -7.0f);
+
+        auto preset = state.toPreset();
+        auto parameters = preset.getChildWithName (cvx::State::parametersID);
+        paramChild (preset, "IN").setProperty ("value", c.first, nullptr);
+        juce::ValueTree repeated { "PARAM" };
+        repeated.setProperty ("id", "IN", nullptr).setProperty ("value", c.second, nullptr);
+        parameters.appendChild (repeated, nullptr);
+
+        state.fromPreset (preset);
+        EXPECT_NEAR (rawValue (state, "IN"), c.expected, 1.0e-5);
+
+        const auto saved = state.toPreset();
+        const auto savedParameters = saved.getChildWithName (cvx::State::parametersID);
+        EXPECT_EQ (savedParameters.getNumChildren(), 94);
+        int named = 0;
+        for (const auto& child : savedParameters)
+            named += child["id"].toString() == "IN" ? 1 : 0;
+        EXPECT_EQ (named, 1);
+        EXPECT_NEAR ((float) paramChild (saved, "IN")["value"], c.expected, 1.0e-5);
+
+        state.fromPreset (saved);
+        EXPECT_NEAR (rawValue (state, "IN"), c.expected, 1.0e-5);
+    }
+}
+
 TEST_F (PresetTreeTest, DirtyChangeNotifiesListeners)
 {
     struct Recorder : juce::ValueTree::Listener

@@ -1,0 +1,3 @@
+#include "cvx_core.h"
+
+#include "style/LookAndFeel.cpp"

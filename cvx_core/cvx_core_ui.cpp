@@ -1,0 +1,11 @@
+#include "cvx_core.h"
+
+#include "ui/SpectrumDisplay.cpp"
+#include "ui/Component.cpp"
+#include "ui/Button.cpp"
+#include "ui/Slider.cpp"
+#include "ui/ParameterLabel.cpp"
+#include "ui/PresetFiles.cpp"
+#include "ui/PresetsMenu.cpp"
+#include "ui/ColourPicker.cpp"
+#include "ui/TopBar.cpp"
