@@ -50,7 +50,7 @@ class BandSplitterKey : public ::testing::TestWithParam<KeyCase> {};
 TEST_P (BandSplitterKey, OnePassEqualsTwoSplitters)
 {
     const auto& tc = GetParam();
-    const juce::dsp::ProcessSpec spec { sampleRate, (juce::uint32) maxBlock, (juce::uint32) tc.numChannels };
+    const juce::dsp::ProcessSpec setup { sampleRate, (juce::uint32) maxBlock, (juce::uint32) tc.numChannels };
 
     // Paired: main splits main and key together, into its own bands and key's.
     Splitter main, key;
@@ -58,7 +58,7 @@ TEST_P (BandSplitterKey, OnePassEqualsTwoSplitters)
     Splitter soloMain, soloKey;
 
     for (auto* s : { &main, &key, &soloMain, &soloKey })
-        s->prepare (spec);
+        s->prepare (setup);
 
     const int numBlocks = (int) tc.keyOn.size();
     const auto mainSignal = makeNoise (tc.numChannels, maxBlock * numBlocks, 3);
@@ -129,11 +129,11 @@ INSTANTIATE_TEST_SUITE_P (Patterns, BandSplitterKey,
 // Preparing the main splitter takes the key's states back to silence, like a fresh pair.
 TEST (BandSplitterKeyPreparation, RestartsBothLaneSets)
 {
-    const juce::dsp::ProcessSpec spec { sampleRate, (juce::uint32) maxBlock, 2 };
+    const juce::dsp::ProcessSpec setup { sampleRate, (juce::uint32) maxBlock, 2 };
     Splitter main, key, freshMain, freshKey;
     for (auto* s : { &main, &key, &freshMain, &freshKey })
     {
-        s->prepare (spec);
+        s->prepare (setup);
         s->numBands = 4;
     }
 
@@ -144,8 +144,8 @@ TEST (BandSplitterKeyPreparation, RestartsBothLaneSets)
     main.updateCrossovers (list);
     main.processWithKey (juce::dsp::AudioBlock<float> (mainSignal), juce::dsp::AudioBlock<float> (keySignal), key);
 
-    main.prepare (spec);
-    key.prepare (spec);
+    main.prepare (setup);
+    key.prepare (setup);
 
     for (auto* s : { &main, &freshMain })
         s->updateCrossovers (list);
