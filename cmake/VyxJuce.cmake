@@ -55,3 +55,21 @@ function(vyx_add_juce_static_library name)
         C_VISIBILITY_PRESET hidden
         CXX_VISIBILITY_PRESET hidden)
 endfunction()
+
+# The framework, the maker library and the product's code in one static library for programs
+# that run the product in-process (the tests, the test host, the benchmarks), with VST3 hosting
+# and modal loops for the test host's loader and any further definitions given.
+function(vyx_add_product_library name)
+    cmake_parse_arguments(ARG "" "" "DEFINITIONS" ${ARGN})
+    vyx_add_juce_static_library(${name}
+        MODULES cvx_core
+        SOURCES ${VYX_PLUGIN_SOURCES}
+        DEFINITIONS
+            JUCE_PLUGINHOST_VST3=1
+            JUCE_MODAL_LOOPS_PERMITTED=1
+            CVX_PRODUCT_NAME="Vyx"
+            CVX_PRODUCT_VERSION="0.8.0"
+            ${ARG_DEFINITIONS})
+    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC cvx_assets)
+endfunction()

@@ -163,6 +163,9 @@ private:
     /** Bands 0 .. n - 1 of the first numFrames work registers into the band registers. */
     void splitWork (size_t n, size_t numFrames) noexcept;
 
+    /** The scratch block's channels, where lanes without a band channel are spread. */
+    std::array<float*, cvx::dsp::SIMD_Interface::numLanes> getScratchLanes() noexcept;
+
     /** Swaps lanes 2-3 of every filter state here with lanes 0-1 of keySplitter's. */
     void swapKeyLanes (BandSplitter& keySplitter) noexcept;
 
@@ -182,6 +185,10 @@ private:
     // a list value since the last preparation, so the next update sets them even when the
     // value equals the remembered one.
     juce::uint32 staleCrossovers = ~juce::uint32 {};
+
+    // The length of the list the last update brought the filters to (0: none since the last
+    // preparation).
+    size_t numUpdated = 0;
 
     // The splitter whose key states sit in lanes 2-3 of the filters here, if any.
     BandSplitter* keyLanesOwner = nullptr;

@@ -391,6 +391,7 @@ void BandSplitter<MaxBands>::prepare (const juce::dsp::ProcessSpec& setup)
     }
 
     staleCrossovers = ~juce::uint32 {};
+    numUpdated = 0;
 
     // The states just restarted, lanes 2-3 included.
     keyLanesOwner = nullptr;
@@ -419,6 +420,13 @@ void BandSplitter<MaxBands>::updateCrossovers (const std::vector<float>& list)
             changed[numChanged++] = i;
         }
     }
+
+    // Unless a crossover moved or the band count changed, every compensation all-pass already
+    // sits at its crossover.
+    if (numChanged == 0 && n == numUpdated)
+        return;
+
+    numUpdated = n;
 
     for (size_t c = 0; c < numChanged; ++c)
     {
@@ -476,11 +484,19 @@ void BandSplitter<MaxBands>::process (juce::dsp::AudioBlock<float> block)
     simd.toSIMD (block, workFrames);
     splitWork (n, numFrames);
 
+    const auto scratchLanes = getScratchLanes();
+
     for (size_t b = 0; b < n; ++b)
     {
-        juce::dsp::AudioBlock<float> bandBlock (bandBuffers[b]);
-        auto bandFrames = bandBlock.getSubBlock (0, numFrames);
-        simd.fromSIMD (bandRegisters[b].getSubBlock (0, numFrames), bandFrames);
+        auto& band = bandBuffers[b];
+        float* targets[cvx::dsp::SIMD_Interface::numLanes];
+
+        // getWritePointer marks the buffer as holding a signal; lanes past its channels go to
+        // the scratch, as fromSIMD sends them.
+        for (int c = 0; c < (int) cvx::dsp::SIMD_Interface::numLanes; ++c)
+            targets[c] = c < band.getNumChannels() ? band.getWritePointer (c) : scratchLanes[(size_t) c];
+
+        cvx::dsp::SIMD_Interface::spread (bandRegisters[b].getChannelPointer (0), targets, numFrames);
     }
 }
 
@@ -525,23 +541,23 @@ void BandSplitter<MaxBands>::processWithKey (juce::dsp::AudioBlock<float> main, 
     simd.toSIMD (juce::dsp::AudioBlock<float> (sources, cvx::dsp::SIMD_Interface::numLanes, numFrames), workFrames);
     splitWork (n, numFrames);
 
+    const auto scratchLanes = getScratchLanes();
+
     for (size_t b = 0; b < n; ++b)
     {
         auto& mainBand = bandBuffers[b];
         auto& keyBand = keySplitter.bandBuffers[b];
-        float* targets[cvx::dsp::SIMD_Interface::numLanes] {};
+        float* targets[cvx::dsp::SIMD_Interface::numLanes];
 
-        // getWritePointer marks the buffers as holding a signal.
+        // getWritePointer marks the buffers as holding a signal; a lane without a channel
+        // goes to the scratch.
         for (int c = 0; c < 2; ++c)
         {
-            if (c < mainBand.getNumChannels())
-                targets[c] = mainBand.getWritePointer (c);
-            if (c < keyBand.getNumChannels())
-                targets[2 + c] = keyBand.getWritePointer (c);
+            targets[c] = c < mainBand.getNumChannels() ? mainBand.getWritePointer (c) : scratchLanes[(size_t) c];
+            targets[2 + c] = c < keyBand.getNumChannels() ? keyBand.getWritePointer (c) : scratchLanes[(size_t) (2 + c)];
         }
 
-        juce::dsp::AudioBlock<float> bandFrames (targets, cvx::dsp::SIMD_Interface::numLanes, numFrames);
-        simd.fromSIMD (bandRegisters[b].getSubBlock (0, numFrames), bandFrames);
+        cvx::dsp::SIMD_Interface::spread (bandRegisters[b].getChannelPointer (0), targets, numFrames);
     }
 }
 
@@ -565,6 +581,18 @@ void BandSplitter<MaxBands>::splitWork (size_t n, size_t numFrames) noexcept
         band_splitter_detail::splitFramesFor<numSlots> (n, crossovers.data(), allPasses.data(),
                                                         in, bands.data(), numFrames);
     }
+}
+
+template <int MaxBands>
+std::array<float*, cvx::dsp::SIMD_Interface::numLanes> BandSplitter<MaxBands>::getScratchLanes() noexcept
+{
+    auto& scratch = simd.getScratchBlock();
+    std::array<float*, cvx::dsp::SIMD_Interface::numLanes> lanes;
+
+    for (size_t c = 0; c < lanes.size(); ++c)
+        lanes[c] = scratch.getChannelPointer (c);
+
+    return lanes;
 }
 
 template <int MaxBands>

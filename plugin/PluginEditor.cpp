@@ -44,6 +44,9 @@ VyxAudioProcessorEditor::VyxAudioProcessorEditor (VyxAudioProcessor& p)
     compressorControls.colour = colour;
     bottomBar.colour = colour;
 
+    // The pin only keeps the layout: a clean preset stays clean through it.
+    compressorControls.onPin = [this] (const juce::String& parameterId) { topBar.presetsMenu.keepClean (parameterId); };
+
     setLookAndFeel (&lookAndFeel);
 
     addAndMakeVisible (compressorControls);
@@ -73,7 +76,7 @@ int VyxAudioProcessorEditor::readDimension (const juce::var& stored, int fallbac
     if (stored.isInt() || stored.isInt64() || stored.isDouble())
         value = (double) stored;
     else if (stored.isString() && isDecimalNumber (stored.toString().trim()))
-        value = stored.toString().trim().getDoubleValue();
+        value = cvx::readNumber (stored.toString().trim());
     else
         return fallback;
 

@@ -1,6 +1,10 @@
 #include "PluginProcessor.h"
 #include "PluginEditor.h"
 
+#if JUCE_USE_SSE_INTRINSICS
+ #include <xmmintrin.h>
+#endif
+
 namespace
 {
     juce::String bandId (const Layout::Parameter& record, int band)
@@ -91,11 +95,42 @@ namespace
         across the slices, so the result is the same. */
     void applyGain (juce::dsp::Gain<float>& gain, juce::dsp::AudioBlock<float> block) noexcept
     {
+        // A gain resting at unity leaves every sample as it is (0 dB is where input and output
+        // gains usually sit).
+        if (! gain.isSmoothing() && gain.getGainLinear() == 1.0f)
+            return;
+
         constexpr size_t slice = 256;
         for (size_t start = 0; start < block.getNumSamples(); start += slice)
         {
             auto part = block.getSubBlock (start, std::min (slice, block.getNumSamples() - start));
             gain.process (juce::dsp::ProcessContextReplacing<float> (part));
+        }
+    }
+
+    /** sum[i] := bands[0][i] + bands[1][i] + ... + bands[count - 1][i], added in band order
+        (count at least 1). Four samples of every band at a time, so each sum is stored once:
+        at small blocks a pass per band costs more in loop overhead than in additions. */
+    void sumChannels (const float* const* bands, int count, float* sum, int numSamples) noexcept
+    {
+        int i = 0;
+
+       #if JUCE_USE_SSE_INTRINSICS
+        for (; i + 4 <= numSamples; i += 4)
+        {
+            auto total = _mm_loadu_ps (bands[0] + i);
+            for (int b = 1; b < count; ++b)
+                total = _mm_add_ps (total, _mm_loadu_ps (bands[b] + i));
+            _mm_storeu_ps (sum + i, total);
+        }
+       #endif
+
+        for (; i < numSamples; ++i)
+        {
+            float total = bands[0][i];
+            for (int b = 1; b < count; ++b)
+                total += bands[b][i];
+            sum[i] = total;
         }
     }
 
@@ -250,8 +285,10 @@ void VyxAudioProcessor::process (cvx::ProcessBlock<float>& block)
         return;
 
     // Hosts may deliver more samples than announced: work in pieces the buffers can hold.
+    // Pieces are also kept short enough at the oversampled rate that the band buffers a piece
+    // passes through stay in the processor's caches from one stage to the next.
     const int total = (int) block.main.getNumSamples();
-    const int maximum = std::max (1, engineSpec.maximumBlockSize);
+    const int maximum = std::max (1, std::min (engineSpec.maximumBlockSize, pieceFrames / oversamplingFactor));
     for (int start = 0; start < total; start += maximum)
         processChunk (block, start, std::min (maximum, total - start));
 }
@@ -279,7 +316,6 @@ void VyxAudioProcessor::processChunk (cvx::ProcessBlock<float>& block, int start
     const int n = juce::jlimit (1, maxBands, parameters.numBands.getModulated());
 
     dryBuffer.clear (0, N);
-    sumBuffer.clear (0, N);
 
     // Channel list: the main channels, then the sidechain's, all resampled together.
     int numListed = 0;
@@ -375,17 +411,17 @@ void VyxAudioProcessor::processChunk (cvx::ProcessBlock<float>& block, int start
     for (int b = 0; b < n; ++b)
         downs[(size_t) b]->applyCompression (compressed[(size_t) b]);
 
-    // The bands added in band order onto the cleared sum, as plain loops: at small blocks the
-    // buffer calls' own checks cost as much as the additions.
+    // The bands' sum overwrites the main channels; any other channel is silent.
+    for (int ch = mainChannels; ch < sumBuffer.getNumChannels(); ++ch)
+        sumBuffer.clear (ch, 0, N);
+
     for (int ch = 0; ch < mainChannels; ++ch)
     {
-        auto* __restrict sumChannel = sumBuffer.getWritePointer (ch);
+        std::array<const float*, maxBands> bandChannels;
         for (int b = 0; b < n; ++b)
-        {
-            const auto* __restrict bandChannel = splitter.getBand (b).getReadPointer (ch);
-            for (int i = 0; i < N; ++i)
-                sumChannel[i] += bandChannel[i];
-        }
+            bandChannels[(size_t) b] = splitter.getBand (b).getReadPointer (ch);
+
+        sumChannels (bandChannels.data(), n, sumBuffer.getWritePointer (ch), N);
     }
 
     float wetDecibels = wet, dryDecibels = dry;
@@ -464,7 +500,22 @@ void VyxAudioProcessor::applyLimiter (int numSamples) noexcept
     for (int ch = 0; ch < numChannels; ++ch)
     {
         auto* y = sumBuffer.getWritePointer (ch);
-        for (int i = 0; i < numSamples; ++i)
+        int i = 0;
+
+       #if JUCE_USE_SSE_INTRINSICS
+        // Four samples at a time; a sample under the ceiling is kept as it is.
+        const auto ceiling = _mm_set1_ps (limiterCeiling);
+        for (; i + 4 <= numSamples; i += 4)
+        {
+            const auto level = _mm_loadu_ps (detector + i);
+            const auto over = _mm_cmpgt_ps (level, ceiling);
+            const auto x = _mm_loadu_ps (y + i);
+            const auto limited = _mm_mul_ps (x, _mm_div_ps (ceiling, level));
+            _mm_storeu_ps (y + i, _mm_or_ps (_mm_and_ps (over, limited), _mm_andnot_ps (over, x)));
+        }
+       #endif
+
+        for (; i < numSamples; ++i)
             if (detector[i] > limiterCeiling)
                 y[i] *= limiterCeiling / detector[i];
     }

@@ -62,6 +62,7 @@ public:
 
     static constexpr int maxBands = Layout::numBands;
     static constexpr float lookaheadTime = 0.008f;  // seconds
+    static constexpr int pieceFrames = 1024;        // longest piece of a block, in oversampled frames
     static constexpr float limiterCeiling = 0.95f;
 
     /** The oversampling factor of the current preparation (1, 2, 4 or 8). */

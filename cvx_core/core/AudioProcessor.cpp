@@ -51,22 +51,24 @@ void AudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juc
 
 void AudioProcessor::runHostBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi, bool bypassed)
 {
-    state.hostActive.exchange (true);
+    // Plain stores: each value stands on its own, and a locked exchange per block is time the
+    // audio thread does not need to spend.
+    state.hostActive.store (true, std::memory_order_relaxed);
 
     if (auto* head = getPlayHead())
     {
         if (const auto position = head->getPosition())
         {
             if (const auto ppq = position->getPpqPosition())
-                state.hostPosition.exchange (*ppq);
+                state.hostPosition.store (*ppq, std::memory_order_relaxed);
             if (const auto bpm = position->getBpm())
-                state.hostTempo.exchange (*bpm);
+                state.hostTempo.store (*bpm, std::memory_order_relaxed);
         }
     }
 
     processInternal (buffer, midi, bypassed);
 
-    lastBlockTime = juce::Time::currentTimeMillis();
+    lastBlockTime.store (juce::Time::currentTimeMillis(), std::memory_order_relaxed);
 }
 
 void AudioProcessor::processInternal (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&, bool bypassed)

@@ -33,6 +33,10 @@ public:
         Takes only the read lock and never allocates. */
     float getModulation (const juce::String& targetId) const;
 
+    /** False while there is no route or no registered source, when every offset is 0.
+        Lock-free. */
+    bool mayModulateAny() const noexcept { return mayModulate.load(); }
+
     /** Writes every route into the given "Modulators" tree. */
     void save (juce::ValueTree& tree) const override;
 

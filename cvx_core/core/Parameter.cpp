@@ -15,14 +15,8 @@ void AudioParameter::pull()
     pullBase();
 }
 
-void AudioParameter::pullBase()
+bool AudioParameter::pullChanged (float v) noexcept
 {
-    // Bindings are only made for ids of the layout.
-    jassert (parameter != nullptr && rawValue != nullptr);
-    if (parameter == nullptr || rawValue == nullptr)
-        return;
-
-    const float v = rawValue->load();
     const float offset = state.modulators.getModulation (id);
 
     // The conversions are pure functions of the plain value and the offset: when neither has
@@ -30,8 +24,14 @@ void AudioParameter::pullBase()
     // stand. Most parameters hold still most blocks, and a log-range conversion costs a pow
     // and a log10 each way.
     if (v == pulledValue && offset == pulledModulation && (float) value == v)
-        return;
+        return false;
 
+    recompute (v, offset);
+    return true;
+}
+
+void AudioParameter::recompute (float v, float offset) noexcept
+{
     pulledValue = v;
     pulledModulation = offset;
     value = v;

@@ -53,8 +53,28 @@ protected:
     std::atomic<float>* rawValue = nullptr;
     RelaxedAtomic<float> value, normalisedValue, modulation, modulatedValue, modulatedNormalisedValue;
 
+    /** What pull does; returns whether the cached values were recomputed. The engine pulls
+        every binding every block and nearly always finds nothing changed: that answer is
+        inline, the rest is not. */
+    forcedinline bool pullBase() noexcept
+    {
+        // Bindings are only made for ids of the layout.
+        jassert (parameter != nullptr && rawValue != nullptr);
+        if (parameter == nullptr || rawValue == nullptr)
+            return false;
+
+        const float v = rawValue->load();
+
+        // Without modulation the offset is 0; see pullChanged.
+        if (! state.modulators.mayModulateAny() && pulledModulation == 0.0f && v == pulledValue && (float) value == v)
+            return false;
+
+        return pullChanged (v);
+    }
+
 private:
-    void pullBase();
+    bool pullChanged (float plainValue) noexcept;
+    void recompute (float plainValue, float offset) noexcept;
     void writeNormalised (float normalised);
 
     // The plain value and offset the cached values were last pulled from (NaN: none yet).
@@ -72,14 +92,13 @@ class Parameter : public AudioParameter
 public:
     Parameter (State& s, const juce::String& identifier) : AudioParameter (s, identifier)
     {
-        pull();
+        updateTyped();
     }
 
     void pull() override
     {
-        AudioParameter::pull();
-        typedValue = static_cast<T> (getValue());
-        typedModulatedValue = static_cast<T> (getModulatedValue());
+        if (pullBase())
+            updateTyped();
     }
 
     /** The plain value as of the last pull. */
@@ -89,6 +108,12 @@ public:
     T getModulated() const noexcept { return typedModulatedValue; }
 
 private:
+    void updateTyped() noexcept
+    {
+        typedValue = static_cast<T> (getValue());
+        typedModulatedValue = static_cast<T> (getModulatedValue());
+    }
+
     RelaxedAtomic<T> typedValue, typedModulatedValue;
 };
 

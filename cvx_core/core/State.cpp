@@ -63,9 +63,9 @@ namespace
         if (text.isEmpty())
             return false;
 
-        auto end = text.getCharPointer();
-        const auto number = juce::CharacterFunctions::readDoubleValue (end);
-        if (! end.isEmpty() || std::isnan (number))
+        juce::String rest;
+        const auto number = readNumber (text, &rest);
+        if (rest.isNotEmpty() || std::isnan (number))
             return false;
 
         // The reader takes a lone sign as 0; a number has at least one digit.
@@ -119,6 +119,8 @@ void State::fromPreset (juce::ValueTree preset)
 
         if (! isUsableParameterValue (child[valueKey]))
             child.setProperty (valueKey, current->load(), nullptr);
+        else if (child[valueKey].isString())
+            child.setProperty (valueKey, toNumber (child[valueKey]), nullptr);  // the store reads no text
     }
 
     parameters.state.copyPropertiesAndChildrenFrom (newParameters, nullptr);

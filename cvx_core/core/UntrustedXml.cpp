@@ -186,4 +186,62 @@ std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* utf8, size_t nu
     return xml;
 }
 
+namespace
+{
+    /** The text with every exponent digit run of more than nine significant digits written
+        as 999999999: still beyond every double, and small enough for the framework's int. */
+    juce::String boundExponents (const juce::String& text)
+    {
+        if (! text.containsAnyOf ("eE"))
+            return text;
+
+        constexpr int maximumDigits = 9;
+        juce::String result;
+        result.preallocateBytes (text.getNumBytesAsUTF8() + 1);
+
+        for (auto p = text.getCharPointer(); ! p.isEmpty();)
+        {
+            const auto c = p.getAndAdvance();
+            result += c;
+
+            if (c != 'e' && c != 'E')
+                continue;
+
+            if (*p == '+' || *p == '-')
+                result += p.getAndAdvance();
+
+            const auto digits = p;
+            int significant = 0;
+
+            while (p.isDigit())
+                if (p.getAndAdvance() != '0' || significant > 0)
+                    ++significant;
+
+            if (significant > maximumDigits)
+                result += "999999999";
+            else
+                result.appendCharPointer (digits, p);
+        }
+
+        return result;
+    }
+} // namespace
+
+double readNumber (const juce::String& text, juce::String* rest)
+{
+    const auto bounded = boundExponents (text);
+    auto end = bounded.getCharPointer();
+    const auto number = juce::CharacterFunctions::readDoubleValue (end);
+
+    if (rest != nullptr)
+        *rest = juce::String (end);
+
+    return number;
+}
+
+double toNumber (const juce::var& value)
+{
+    return value.isString() ? readNumber (value.toString()) : (double) value;
+}
+
 } // namespace cvx

@@ -38,4 +38,16 @@ constexpr int maximumUntrustedXmlAttributes = 20000;
     beside it. */
 std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* utf8, size_t numBytes, int maximumDepth);
 
+/** The number at the start of a text, read as the framework reads numbers (blanks, sign,
+    digits, point, exponent, "inf"), but safe for any text: the framework adds up an exponent
+    in an int, which overflows from ten digits on. An exponent of more than nine digits (leading
+    zeros aside) lies beyond every double either way and reads as infinity or zero. rest, when
+    given, receives the text after the number (its over-long exponents shortened as well), so
+    it is empty exactly when nothing follows. */
+double readNumber (const juce::String& text, juce::String* rest = nullptr);
+
+/** A stored value as a number: numbers and booleans as the framework converts them, text
+    through readNumber, anything else 0. For values that come from outside the program. */
+double toNumber (const juce::var& value);
+
 } // namespace cvx

@@ -34,6 +34,11 @@ public:
         Audio thread. */
     void fromSIMD (const juce::dsp::AudioBlock<Register>& in, juce::dsp::AudioBlock<float>& out);
 
+    /** channels[c][n] := lane c of in[n] for n below numFrames; a null channel is skipped.
+        The channels must not overlap the registers. The loop fromSIMD runs, without its block
+        checks, for owners that spread many blocks of known shape. Audio thread. */
+    static void spread (const Register* in, float* const* channels, size_t numFrames) noexcept;
+
     /** One channel of maximumBlockSize registers, free for the owner's use. */
     juce::dsp::AudioBlock<Register>& getRegisterBlock() noexcept { return registerBlock; }
 

@@ -15,7 +15,7 @@ double LookAndFeel::getScale() const
 
     // The value comes from a saved project: anything unusable falls back to 1, and extreme
     // values are kept to sizes a menu can still show.
-    const double scale = stored;
+    const double scale = toNumber (stored);
     if (! std::isfinite (scale) || scale <= 0.0)
         return 1.0;
 

@@ -27,7 +27,7 @@ ParameterLabel::~ParameterLabel()
 float ParameterLabel::parseTypedValue (const juce::String& text)
 {
     const auto trimmed = text.trim();
-    const float number = trimmed.getFloatValue();
+    const float number = (float) readNumber (trimmed);
 
     // "2.5k" is how people type 2500 Hz.
     if (trimmed.endsWithIgnoreCase ("k"))

@@ -27,7 +27,7 @@ namespace
         {
             const auto text = value.toString().trim();
             if (text.isNotEmpty() && text.containsOnly ("0123456789+-.eE"))
-                return text.getDoubleValue();
+                return cvx::readNumber (text);
         }
 
         return std::nullopt;

@@ -448,7 +448,16 @@ void PresetsMenu::rememberCleanValues()
     cleanValues.clear();
     for (const auto& child : state.parameters.state)
         if (auto* parameter = state.parameters.getParameter (child.getProperty (parameterIdKey).toString()))
-            cleanValues[parameter->paramID] = parameter->convertTo0to1 ((float) child.getProperty (parameterValueKey));
+            cleanValues[parameter->paramID] = parameter->convertTo0to1 ((float) toNumber (child.getProperty (parameterValueKey)));
+}
+
+void PresetsMenu::keepClean (const juce::String& parameterId)
+{
+    if ((bool) state.attributes.getProperty (State::Attributes::dirty, false))
+        return;
+
+    if (auto* parameter = state.parameters.getParameter (parameterId))
+        cleanValues[parameter->paramID] = parameter->getValue();
 }
 
 bool PresetsMenu::isEcho (const juce::ValueTree& changed, const juce::Identifier& property) const
@@ -462,7 +471,7 @@ bool PresetsMenu::isEcho (const juce::ValueTree& changed, const juce::Identifier
 
     const auto clean = cleanValues.find (parameter->paramID);
     return clean != cleanValues.end()
-        && std::abs (parameter->convertTo0to1 ((float) changed.getProperty (parameterValueKey)) - clean->second) < echoTolerance;
+        && std::abs (parameter->convertTo0to1 ((float) toNumber (changed.getProperty (parameterValueKey))) - clean->second) < echoTolerance;
 }
 
 void PresetsMenu::valueTreePropertyChanged (juce::ValueTree& changed, const juce::Identifier& property)

@@ -76,6 +76,11 @@ public:
         "preset" clears the mark; a change of "dirty" refreshes the label. */
     void valueTreePropertyChanged (juce::ValueTree& changed, const juce::Identifier& property) override;
 
+    /** A parameter the editor has just moved on its own, not at the user's hand: while the
+        preset is clean, the parameter's current value counts as clean, so that writing it back
+        into the state does not mark the preset edited. */
+    void keepClean (const juce::String& parameterId);
+
     std::function<void (juce::ValueTree&)> preLoad;  // may change or replace the tree read from a file
     std::function<void()> preApply;                  // just before the tree is applied
     std::function<void()> postLoad;                  // at the end of a load

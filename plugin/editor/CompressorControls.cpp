@@ -75,7 +75,12 @@ void CompressorControls::arrangeBands()
         // The last band's crossover sits at the top of the range: splitting it halves the
         // range up to there, and the engine's top band reaches the end of the spectrum.
         if (span.last && band.compressors.crossover->getModulatedNormalisedValue() != 1.0f)
+        {
             band.compressors.crossover->push0to1 (1.0f);
+
+            if (onPin != nullptr)
+                onPin (band.compressors.crossover->id);
+        }
     }
 }
 

@@ -33,6 +33,10 @@ public:
     void paintOverChildren (juce::Graphics& g) override;
     void resized() override;
 
+    /** Called with the crossover's parameter id after the pin moved it: the pin keeps the
+        layout, it is not an edit of the user's. */
+    std::function<void (const juce::String&)> onPin;
+
     /** The band column of a slot (0..7). */
     BandComponent& getBand (int index) { return *bands[(size_t) index]; }
 

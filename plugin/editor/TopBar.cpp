@@ -28,7 +28,7 @@ float TopBar::readParameter (const juce::ValueTree& parameters, const juce::Iden
     if (! child.isValid())
         return defaultValue;
 
-    return (float) child.getProperty (valueKey, defaultValue);
+    return child.hasProperty (valueKey) ? (float) cvx::toNumber (child.getProperty (valueKey)) : defaultValue;
 }
 
 void TopBar::writeParameter (juce::ValueTree& parameters, const juce::Identifier& id, float value)

@@ -350,6 +350,10 @@ TEST_F (HostStateTest, BlockValuesThatAreNotNumbersKeepTheCurrentValue)
         { "<PARAM id=\"IN\" value=\"abc\"/>", -7.0f },
         { "<PARAM id=\"IN\" value=\"-3.0\"/><PARAM id=\"IN\" value=\"nan\"/>", -3.0f },
         { "<PARAM id=\"IN\" value=\"nan\"/><PARAM id=\"IN\" value=\"-3.0\"/>", -7.0f },
+        // An exponent too long for the framework's reader stands for an infinity or zero; the
+        // parameter clamps an infinity to its range.
+        { "<PARAM id=\"IN\" value=\"0.9386E60049247742\"/>", 12.0f },
+        { "<PARAM id=\"IN\" value=\"-5e-99999999999\"/>", 0.0f },
     };
 
     for (const auto& c : cases)

@@ -225,3 +225,30 @@ TEST_F (BindingTest, PushedValuesLastUntilThePullReadsTheHostBack)
     EXPECT_NEAR (binding.getValue(), 6.0f, 1.0e-4);
     EXPECT_NEAR (binding.get(), 6.0f, 1.0e-4);
 }
+
+// A pull that finds neither the host value nor the offset changed keeps its cached values; the
+// source leaving the matrix (after which no route can modulate) is a change of the offset.
+TEST_F (BindingTest, OffsetGoesBackToZeroWhenTheLastSourceLeaves)
+{
+    setPlain (state, "THD3", -60.0f);
+    routeOffset ("THD3", 0.25);
+    cvx::Parameter<float> binding (state, "THD3");
+    ASSERT_NEAR (binding.getModulated(), -45.0f, 1.0e-4);
+
+    binding.pull();
+    EXPECT_NEAR (binding.getModulated(), -45.0f, 1.0e-4) << "nothing changed";
+
+    state.modulators.removeModulator ("Fixed");
+    ASSERT_FALSE (state.modulators.mayModulateAny());
+    binding.pull();
+    EXPECT_EQ (binding.getModulation(), 0.0f);
+    EXPECT_NEAR (binding.getModulated(), -60.0f, 1.0e-4);
+
+    // With no modulation at all, a host change still reaches the typed values.
+    setPlain (state, "THD3", -12.0f);
+    binding.pull();
+    EXPECT_NEAR (binding.get(), -12.0f, 1.0e-4);
+    EXPECT_NEAR (binding.getModulated(), -12.0f, 1.0e-4);
+
+    state.modulators.addModulator ("Fixed", &source);
+}

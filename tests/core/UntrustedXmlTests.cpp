@@ -199,3 +199,40 @@ TEST (UntrustedXml, DocumentsAboveTheSizeLimitAreRefusedUnread)
     // The size is taken from the caller: data beyond the limit is not looked at.
     EXPECT_EQ (cvx::parseUntrustedXml (text.data(), (size_t) std::numeric_limits<int>::max() + 10, depth), nullptr);
 }
+
+// Numbers from outside the program are read as the framework reads them, except that an
+// exponent of ten or more digits (which overflows the framework's int) reads as the infinity
+// or zero it stands for. What follows the number is handed back.
+TEST (UntrustedXml, NumbersWithAnyExponentAreReadSafely)
+{
+    const auto inf = std::numeric_limits<double>::infinity();
+    struct Case { const char* text; double expected; const char* rest; };
+    const Case cases[] {
+        { "2.5e3", 2500.0, "" },
+        { "-0.125", -0.125, "" },
+        { "1e0000000000005", 1.0e5, "" },                 // leading zeros are no digits
+        { "0.9386E60049247742", inf, "" },                // the exponent a fuzzer found
+        { "-7e+99999999999999999999", -inf, "" },
+        { "3e-12345678901", 0.0, "" },
+        { "1e999999999", inf, "" },                        // nine digits: the framework's own path
+        { "12 dB", 12.0, " dB" },
+        { "4e12345678901x", inf, "x" },
+        { "e12", 0.0, "e12" },                            // no digits before the exponent
+        { "abc", 0.0, "abc" },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.text);
+        juce::String rest;
+        const auto number = cvx::readNumber (c.text, &rest);
+        EXPECT_EQ (number, c.expected);
+        EXPECT_EQ (rest, juce::String (c.rest));
+        EXPECT_EQ (cvx::toNumber (juce::var (c.text)), c.expected);
+    }
+
+    EXPECT_EQ (cvx::toNumber (juce::var (0.75)), 0.75);
+    EXPECT_EQ (cvx::toNumber (juce::var (3)), 3.0);
+    EXPECT_EQ (cvx::toNumber (juce::var (true)), 1.0);
+    EXPECT_EQ (cvx::toNumber (juce::var()), 0.0);
+}

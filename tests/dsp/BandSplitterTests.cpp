@@ -946,6 +946,63 @@ TEST_F (BandSplitterTest, FirstUpdateAfterPreparationReachesEveryFilter)
     EXPECT_LT (maxError, 2e-6);
 }
 
+// The compensation all-passes of a band sit at the crossovers above it. A crossover that moves
+// while the band count is low has no compensation to move; when the count grows back with the
+// same list, those compensations must follow although no list entry differs from the last.
+TEST_F (BandSplitterTest, CompensationsFollowWhenTheBandCountGrowsBack)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<std::vector<float>> updates;
+    };
+
+    const Case cases[] = {
+        { "second crossover moved at two bands",
+          { { 500.0f, 2000.0f, 8000.0f, 20000.0f }, { 500.0f, 3000.0f }, { 500.0f, 3000.0f, 8000.0f, 20000.0f } } },
+        { "third crossover moved at three bands",
+          { { 300.0f, 1000.0f, 4000.0f, 9000.0f, 20000.0f }, { 300.0f, 1000.0f, 6000.0f },
+            { 300.0f, 1000.0f, 6000.0f, 9000.0f, 20000.0f } } },
+        { "unchanged list repeated", { { 700.0f, 5000.0f, 20000.0f }, { 700.0f, 5000.0f, 20000.0f } } },
+    };
+
+    constexpr double sampleRate = 48000.0;
+
+    for (const auto& tc : cases)
+    {
+        SCOPED_TRACE (tc.name);
+        prepare (sampleRate);
+
+        for (const auto& list : tc.updates)
+            splitter.updateCrossovers (list);
+
+        const auto& last = tc.updates.back();
+        const auto n = last.size();
+
+        for (size_t j = 0; j < n; ++j)
+            for (size_t k = j + 1; k + 1 < n; ++k)
+                EXPECT_EQ (splitter.getAllPassSet ((int) j)[k - j].getCutoff(), (double) last[k])
+                    << "band " << j << " compensation at crossover " << k;
+
+        auto input = makeNoise (2, 2000, 23);
+        const auto bands = runSplitter (splitter, input, last);
+        RefSplitter reference (sampleRate);
+        reference.setCrossovers (last);
+        std::vector<double> expected (n);
+        double maxError = 0.0;
+
+        for (int i = 0; i < 2000; ++i)
+        {
+            reference.tick (input.getSample (0, i), n, expected.data());
+
+            for (size_t b = 0; b < n; ++b)
+                maxError = std::max (maxError, std::abs ((double) bands[b].getSample (0, i) - expected[b]));
+        }
+
+        EXPECT_LT (maxError, 2e-6);
+    }
+}
+
 TEST_F (BandSplitterTest, BandBuffersAndTheirClearFlags)
 {
     prepare (48000.0, 2);

@@ -184,6 +184,51 @@ TEST_F (SIMDInterfaceTest, SpreadsLanesWithoutAChannelIntoTheScratch)
     }
 }
 
+// The static spread writes the lanes whose channel is given, for exactly the frames asked,
+// four frames at a time and one by one for the rest.
+TEST_F (SIMDInterfaceTest, SpreadWritesTheGivenChannelsAndSkipsNullOnes)
+{
+    struct Case
+    {
+        size_t numFrames;
+        bool present[4];
+    };
+
+    const Case cases[] = {
+        { 11, { true, false, true, false } },
+        { 4, { true, true, true, true } },
+        { 7, { false, true, false, true } },
+        { 1, { true, true, false, false } },
+        { (size_t) maxBlock, { true, true, true, true } },
+    };
+
+    for (size_t n = 0; n < (size_t) maxBlock; ++n)
+        for (size_t c = 0; c < 4; ++c)
+            registers.getChannelPointer (0)[n].set (c, inputValue (c, n));
+
+    for (const auto& tc : cases)
+    {
+        SCOPED_TRACE ("frames " + std::to_string (tc.numFrames));
+        juce::AudioBuffer<float> out (4, maxBlock + 1);
+        float* channels[4];
+
+        for (int c = 0; c < 4; ++c)
+        {
+            juce::FloatVectorOperations::fill (out.getWritePointer (c), untouched, maxBlock + 1);
+            channels[c] = tc.present[c] ? out.getWritePointer (c) : nullptr;
+        }
+
+        cvx::dsp::SIMD_Interface::spread (registers.getChannelPointer (0), channels, tc.numFrames);
+
+        for (size_t c = 0; c < 4; ++c)
+            for (size_t n = 0; n <= (size_t) maxBlock; ++n)
+            {
+                const auto expected = tc.present[c] && n < tc.numFrames ? inputValue (c, n) : untouched;
+                ASSERT_EQ (out.getSample ((int) c, (int) n), expected) << "channel " << c << " frame " << n;
+            }
+    }
+}
+
 // Registers laid over the memory of channel 0: a forward copy would overwrite channel 0's
 // later samples before reading them.
 TEST_F (SIMDInterfaceTest, InterleavesInPlaceOverChannelZero)

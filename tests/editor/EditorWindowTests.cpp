@@ -278,6 +278,26 @@ TEST (EditorWindow, OpeningAndClosingLeavesTheSavedStateUnchanged)
     EXPECT_TRUE (before == after) << before.getSize() << " bytes before, " << after.getSize() << " after";
 }
 
+// The pin moves the last band's crossover to the top of its range as a host edit, but it only
+// keeps the layout: a fresh instance stays "Default", and the user's own edits still mark it.
+TEST (EditorWindow, ThePinLeavesACleanPresetClean)
+{
+    EditorFixture f;
+    const auto dirty = [&f] { return (bool) f.vyx.state.attributes.getProperty (StateAttributes::dirty, false); };
+    const auto label = [&f] { return f.editor->topBar.presetsMenu.label.getText(); };
+
+    f.frames (2);
+    EXPECT_EQ (f.hostParameter ("CR2").getValue(), 1.0f) << "the last of the three factory bands is pinned";
+
+    // The parameter store writes the pinned value into the state on its next timer tick.
+    EXPECT_FALSE (runMessageLoopUntil (dirty, 1200));
+    EXPECT_EQ (label(), "Default");
+
+    f.hostParameter ("THD0").setValueNotifyingHost (0.3f);
+    EXPECT_TRUE (runMessageLoopUntil (dirty, 1200));
+    EXPECT_EQ (label(), "Default*");
+}
+
 TEST (EditorPixels, WindowAndFaderCellsAt440x330And1200x800)
 {
     for (auto size : { juce::Point<int> (440, 330), juce::Point<int> (1200, 800) })
