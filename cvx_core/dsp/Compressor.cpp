@@ -395,17 +395,8 @@ void Compressor::smoothTogether (Compressor* const* compressors, const int* leng
 {
     float* det[(size_t) lanes];
     float env[(size_t) lanes], attackCoeff[(size_t) lanes], releaseCoeff[(size_t) lanes];
-    auto common = lengths[0];
-
-    for (int k = 0; k < lanes; ++k)
-    {
-        auto& comp = *compressors[k];
-        det[k] = comp.detector.getWritePointer (0);
-        env[k] = comp.envelope.load (std::memory_order_relaxed);
-        attackCoeff[k] = comp.attackCoefficient;
-        releaseCoeff[k] = comp.releaseCoefficient;
-        common = juce::jmin (common, lengths[k]);
-    }
+    gatherEnvelopes (compressors, lanes, lanes, det, env, attackCoeff, releaseCoeff);
+    const auto common = *std::min_element (lengths, lengths + lanes);
 
     // Each envelope is one long dependency chain; stepping several side by side lets the
     // processor overlap them. Every lane does exactly what smooth does.
@@ -427,6 +418,26 @@ void Compressor::smoothTogether (Compressor* const* compressors, const int* leng
     }
 }
 
+void Compressor::gatherEnvelopes (Compressor* const* compressors, int count, int width, float** det,
+                                  float* env, float* attackCoeff, float* releaseCoeff) noexcept
+{
+    for (int k = 0; k < width; ++k)
+    {
+        if (k < count)
+        {
+            auto& comp = *compressors[k];
+            det[k] = comp.detector.getWritePointer (0);  // also marks the buffer not clear
+            env[k] = comp.envelope.load (std::memory_order_relaxed);
+            attackCoeff[k] = comp.attackCoefficient;
+            releaseCoeff[k] = comp.releaseCoefficient;
+        }
+        else
+        {
+            det[k] = det[0];
+        }
+    }
+}
+
 #if JUCE_USE_SSE_INTRINSICS
 namespace
 {
@@ -435,8 +446,7 @@ namespace
     {
         forcedinline __m128 step (__m128 x) noexcept
         {
-            const auto rising = _mm_cmpgt_ps (x, env);
-            const auto c = _mm_or_ps (_mm_and_ps (rising, attack), _mm_andnot_ps (rising, release));
+            const auto c = select (_mm_cmpgt_ps (x, env), attack, release);
             env = _mm_add_ps (_mm_mul_ps (_mm_sub_ps (env, x), c), x);
             return env;
         }
@@ -454,22 +464,7 @@ void Compressor::smoothInRegisters (Compressor* const* compressors, int count, i
     // Lanes without a compressor read the first one's detector and are never written back.
     float* det[(size_t) width];
     alignas (16) float env[(size_t) width] {}, attackCoeff[(size_t) width] {}, releaseCoeff[(size_t) width] {};
-
-    for (int k = 0; k < width; ++k)
-    {
-        if (k < count)
-        {
-            auto& comp = *compressors[k];
-            det[k] = comp.detector.getWritePointer (0);
-            env[k] = comp.envelope.load (std::memory_order_relaxed);
-            attackCoeff[k] = comp.attackCoefficient;
-            releaseCoeff[k] = comp.releaseCoefficient;
-        }
-        else
-        {
-            det[k] = det[0];
-        }
-    }
+    gatherEnvelopes (compressors, count, width, det, env, attackCoeff, releaseCoeff);
 
     EnvelopeLanes lanes[(size_t) numRegisters];
 
@@ -535,8 +530,7 @@ namespace
         a = _mm_and_ps (a, magnitudeBits);
         b = _mm_and_ps (b, magnitudeBits);
         const auto first = _mm_and_ps (_mm_cmplt_ps (_mm_setzero_ps(), a), a);
-        const auto larger = _mm_cmplt_ps (first, b);
-        return _mm_or_ps (_mm_and_ps (larger, b), _mm_andnot_ps (larger, first));
+        return select (_mm_cmplt_ps (first, b), b, first);
     }
 
     forcedinline float stereoPeak (float a, float b) noexcept
@@ -559,24 +553,12 @@ void Compressor::detectAndSmoothStereo (Compressor* const* compressors, const ju
     const float* right[(size_t) width];
     alignas (16) float env[(size_t) width] {}, attackCoeff[(size_t) width] {}, releaseCoeff[(size_t) width] {};
 
+    gatherEnvelopes (compressors, count, width, det, env, attackCoeff, releaseCoeff);
+
     for (int k = 0; k < width; ++k)
     {
-        if (k < count)
-        {
-            auto& comp = *compressors[k];
-            det[k] = comp.detector.getWritePointer (0);  // also marks the buffer not clear
-            left[k] = sources[k].getChannelPointer (0);
-            right[k] = sources[k].getChannelPointer (1);
-            env[k] = comp.envelope.load (std::memory_order_relaxed);
-            attackCoeff[k] = comp.attackCoefficient;
-            releaseCoeff[k] = comp.releaseCoefficient;
-        }
-        else
-        {
-            det[k] = det[0];
-            left[k] = left[0];
-            right[k] = right[0];
-        }
+        left[k] = k < count ? sources[k].getChannelPointer (0) : left[0];
+        right[k] = k < count ? sources[k].getChannelPointer (1) : right[0];
     }
 
     EnvelopeLanes lanes[(size_t) numRegisters];

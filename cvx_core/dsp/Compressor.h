@@ -82,6 +82,11 @@ private:
     void updateReleaseCoefficient() noexcept;
     int detectPeaks (const juce::dsp::AudioBlock<float>& source) noexcept;
     void smooth (int start, int end) noexcept;
+    /** The detector buffers, envelopes and coefficients of compressors 0 .. count - 1 in slots
+        0 .. count - 1 of the arrays; slots count .. width - 1 get the first detector (and keep
+        the values they hold). For the smoothers that step several envelopes side by side. */
+    static void gatherEnvelopes (Compressor* const* compressors, int count, int width, float** det,
+                                 float* env, float* attackCoeff, float* releaseCoeff) noexcept;
     template <int lanes>
     static void smoothTogether (Compressor* const* compressors, const int* lengths) noexcept;
     template <int numRegisters>
