@@ -120,7 +120,7 @@ void State::fromPreset (juce::ValueTree preset)
         if (! isUsableParameterValue (child[valueKey]))
             child.setProperty (valueKey, current->load(), nullptr);
         else if (child[valueKey].isString())
-            child.setProperty (valueKey, toNumber (child[valueKey]), nullptr);  // the store reads no text
+            child.setProperty (valueKey, boundExponents (child[valueKey].toString()), nullptr);  // what the store reads
     }
 
     parameters.state.copyPropertiesAndChildrenFrom (newParameters, nullptr);

@@ -186,46 +186,41 @@ std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* utf8, size_t nu
     return xml;
 }
 
-namespace
+juce::String boundExponents (const juce::String& text)
 {
-    /** The text with every exponent digit run of more than nine significant digits written
-        as 999999999: still beyond every double, and small enough for the framework's int. */
-    juce::String boundExponents (const juce::String& text)
+    if (! text.containsAnyOf ("eE"))
+        return text;
+
+    constexpr int maximumDigits = 9;
+    juce::String result;
+    result.preallocateBytes (text.getNumBytesAsUTF8() + 1);
+
+    for (auto p = text.getCharPointer(); ! p.isEmpty();)
     {
-        if (! text.containsAnyOf ("eE"))
-            return text;
+        const auto c = p.getAndAdvance();
+        result += c;
 
-        constexpr int maximumDigits = 9;
-        juce::String result;
-        result.preallocateBytes (text.getNumBytesAsUTF8() + 1);
+        if (c != 'e' && c != 'E')
+            continue;
 
-        for (auto p = text.getCharPointer(); ! p.isEmpty();)
-        {
-            const auto c = p.getAndAdvance();
-            result += c;
+        if (*p == '+' || *p == '-')
+            result += p.getAndAdvance();
 
-            if (c != 'e' && c != 'E')
-                continue;
+        const auto digits = p;
+        int significant = 0;
 
-            if (*p == '+' || *p == '-')
-                result += p.getAndAdvance();
+        while (p.isDigit())
+            if (p.getAndAdvance() != '0' || significant > 0)
+                ++significant;
 
-            const auto digits = p;
-            int significant = 0;
-
-            while (p.isDigit())
-                if (p.getAndAdvance() != '0' || significant > 0)
-                    ++significant;
-
-            if (significant > maximumDigits)
-                result += "999999999";
-            else
-                result.appendCharPointer (digits, p);
-        }
-
-        return result;
+        if (significant > maximumDigits)
+            result += "999999999";
+        else
+            result.appendCharPointer (digits, p);
     }
-} // namespace
+
+    return result;
+}
 
 double readNumber (const juce::String& text, juce::String* rest)
 {

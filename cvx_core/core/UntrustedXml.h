@@ -46,6 +46,11 @@ std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* utf8, size_t nu
     it is empty exactly when nothing follows. */
 double readNumber (const juce::String& text, juce::String* rest = nullptr);
 
+/** The text with every exponent digit run of more than nine significant digits written as
+    999999999 (still beyond every double, and short enough for the framework's reader), the
+    rest untouched. A text the framework will read as a number itself should pass here first. */
+juce::String boundExponents (const juce::String& text);
+
 /** A stored value as a number: numbers and booleans as the framework converts them, text
     through readNumber, anything else 0. For values that come from outside the program. */
 double toNumber (const juce::var& value);

@@ -231,6 +231,14 @@ TEST (UntrustedXml, NumbersWithAnyExponentAreReadSafely)
         EXPECT_EQ (cvx::toNumber (juce::var (c.text)), c.expected);
     }
 
+    // Stored text is only rewritten where an exponent is too long, so a state restored from
+    // text saves the same text again.
+    struct Bound { const char* text; const char* expected; };
+    for (const auto& b : { Bound { "130.127685112566e-6", "130.127685112566e-6" }, Bound { "-2.5E+0000000000001", "-2.5E+0000000000001" },
+                           Bound { "0.9386E60049247742", "0.9386E999999999" }, Bound { "1e-12345678901 e7", "1e-999999999 e7" },
+                           Bound { "abc", "abc" } })
+        EXPECT_EQ (cvx::boundExponents (b.text), juce::String (b.expected)) << b.text;
+
     EXPECT_EQ (cvx::toNumber (juce::var (0.75)), 0.75);
     EXPECT_EQ (cvx::toNumber (juce::var (3)), 3.0);
     EXPECT_EQ (cvx::toNumber (juce::var (true)), 1.0);
