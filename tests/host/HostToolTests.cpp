@@ -63,9 +63,10 @@ namespace
         return folder;
     }
 
+    /** Files and folders in a folder, hidden ones (temporary files) included. */
     int countFiles (const juce::File& folder)
     {
-        return folder.getNumberOfChildFiles (juce::File::findFilesAndDirectories | juce::File::ignoreHiddenFiles);
+        return folder.getNumberOfChildFiles (juce::File::findFilesAndDirectories);
     }
 
     void writeSilence (const juce::File& file, double sampleRate, int length)
