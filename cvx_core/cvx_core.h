@@ -18,6 +18,12 @@
 #pragma once
 #define CVX_CORE_H_INCLUDED
 
+// The product that builds this library gives its name (window, settings and preset folders,
+// version check) and its version.
+#if ! defined (CVX_PRODUCT_NAME) || ! defined (CVX_PRODUCT_VERSION)
+ #error "Define CVX_PRODUCT_NAME and CVX_PRODUCT_VERSION (the product's name and version) to build cvx_core"
+#endif
+
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_audio_utils/juce_audio_utils.h>
 #include <juce_dsp/juce_dsp.h>

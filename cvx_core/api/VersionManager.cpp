@@ -10,10 +10,6 @@
 namespace cvx
 {
 
-#ifndef CVX_PRODUCT_VERSION
- #define CVX_PRODUCT_VERSION "0.8.0"
-#endif
-
 const juce::String VersionManager::currentVersion { CVX_PRODUCT_VERSION };
 const juce::String VersionManager::productName { CVX_PRODUCT_NAME };
 

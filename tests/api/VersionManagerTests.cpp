@@ -202,7 +202,8 @@ protected:
 
 TEST (VersionManager, ComparesDottedNumbersWithTheBuiltInVersion)
 {
-    ASSERT_EQ (VersionManager::currentVersion, "0.8.0");
+    // The version the build gives the product.
+    ASSERT_EQ (VersionManager::currentVersion, CVX_PRODUCT_VERSION);
     ASSERT_EQ (VersionManager::productName, "Vyx");
 
     struct Case { const char* reply; bool newer; };
@@ -231,7 +232,27 @@ TEST (VersionManager, ComparesDottedNumbersWithTheBuiltInVersion)
     {
         SCOPED_TRACE (juce::String ("reply \"") + c.reply + "\"");
         EXPECT_EQ (VersionManager::isNewer (c.reply, "0.8.0"), c.newer);
-        EXPECT_EQ (VersionManager::isNewer (c.reply, VersionManager::currentVersion), c.newer);
+    }
+
+    // The same rules against the built-in version, whichever it is.
+    const auto current = VersionManager::currentVersion;
+    const auto nextMajor = juce::String (current.upToFirstOccurrenceOf (".", false, false).getIntValue() + 1);
+    struct BuiltInCase { juce::String reply; bool newer; };
+    const BuiltInCase builtInCases[] = {
+        { current,           false },
+        { current + ".1",    true  },
+        { current + ".0",    false },
+        { nextMajor,         true  },
+        { nextMajor + ".0",  true  },
+        { "v" + current,     false },
+        { current + "\n",    false },
+        { " " + current,     false },
+    };
+
+    for (const auto& c : builtInCases)
+    {
+        SCOPED_TRACE ("reply \"" + c.reply + "\"");
+        EXPECT_EQ (VersionManager::isNewer (c.reply, current), c.newer);
     }
 }
 
@@ -251,7 +272,7 @@ TEST_F (VersionQueryTest, QueriesTheServiceOnceAndRaisesTheFlagOnlyForANewerVers
     struct Case { const char* name; const char* status; const char* type; const char* body; bool flag; };
     const Case cases[] = {
         { "newer",            "200 OK",        "text/plain", "0.9.0",   true  },
-        { "equal",            "200 OK",        "text/plain", "0.8.0",   false },
+        { "equal",            "200 OK",        "text/plain", CVX_PRODUCT_VERSION, false },
         { "trailing newline", "200 OK",        "text/plain", "0.9.0\n", false },
         { "error page",       "404 Not Found", "text/html",
           "<html><body><h1>404 Not Found</h1><p>1.0</p></body></html>", false },

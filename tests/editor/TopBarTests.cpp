@@ -69,7 +69,7 @@ TEST_F (TopBarFixture, MainMenuOfAFreshInstance)
 {
     bar->isNewVersionAvailable = [] { return false; };
     expectItems (bar->getMainMenu(), {
-        { "v0.8.0", false, false },
+        { "v" CVX_PRODUCT_VERSION, false, false },
         { "Website", true, false },
         { "Discord", true, false },
         { "---", false, false },
@@ -102,7 +102,7 @@ TEST_F (TopBarFixture, TicksFollowTheStateAndANewVersionTicksTheWebsite)
     properties().setProperty (Properties::sidechain, true, nullptr);
 
     expectItems (bar->getMainMenu(), {
-        { "v0.8.0", false, false },
+        { "v" CVX_PRODUCT_VERSION, false, false },
         { "Website (New Version Available!)", true, true },
         { "Discord", true, false },
         { "---", false, false },
