@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test, in stages:
 #   release, debug  every test (JUCE's assertions only fire in Debug)
+#   portable        the engine and DSP tests, with the DSP built without its x86 intrinsics
 #   asan            every test again under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan            the threaded tests (names containing "Concurrent") under ThreadSanitizer
 #   fuzz            every libFuzzer target for VYX_FUZZ_SECONDS (default 60) on its seed corpus
@@ -14,7 +15,7 @@ cd "$root"
 "$root/tools/install-deps.sh" || exit 1
 
 jobs=$(nproc)
-stages=${VYX_TEST_STAGES:-release debug asan tsan fuzz}
+stages=${VYX_TEST_STAGES:-release debug portable asan tsan fuzz}
 fuzz_seconds=${VYX_FUZZ_SECONDS:-60}
 sanitizers="$root/tools/sanitizers"
 common=(-DVYX_SERVICE_URL="http://127.0.0.1:9")
@@ -53,6 +54,18 @@ for config in release debug; do
         failed+=("$config build")
     fi
 done
+
+if [[ " $stages " == *" portable "* ]]; then
+    stage "portable: the DSP's portable paths, engine and DSP tests"
+    dir=build-test-portable
+    # Only the two suites are built; the others register as NOT_BUILT and are left out.
+    if cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DVYX_PORTABLE_SIMD=ON -DVYX_BUILD_BENCH=OFF "${common[@]}" >/dev/null \
+        && build "$dir" --target plugin_tests dsp_tests; then
+        run_ctest "$dir" -E '_NOT_BUILT$' || failed+=("portable")
+    else
+        failed+=("portable build")
+    fi
+fi
 
 if [[ " $stages " == *" asan "* ]]; then
     stage "asan: AddressSanitizer + UndefinedBehaviorSanitizer"
