@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test, in stages:
 #   release, debug  every test (JUCE's assertions are checked and logged in both)
+#   portable        the engine and DSP tests, with the DSP built without its x86 intrinsics
 #   asan            every test again under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan            the threaded tests (names containing "Concurrent") under ThreadSanitizer
 #   fuzz            every libFuzzer target for VYX_FUZZ_SECONDS (default 60) on its seed corpus
@@ -16,7 +17,7 @@ cd "$root"
 "$root/tools/install-deps.sh" || exit 1
 
 jobs=$(nproc)
-stages=${VYX_TEST_STAGES:-release debug asan tsan fuzz}
+stages=${VYX_TEST_STAGES:-release debug portable asan tsan fuzz}
 fuzz_seconds=${VYX_FUZZ_SECONDS:-60}
 sanitizers="$root/tools/sanitizers"
 # Every stage logs the framework's assertions, which the tests fail on.
@@ -70,6 +71,13 @@ stage_asan() {
     run_ctest || return 1
 }
 
+stage_portable() {
+    # Only the two suites are built; the others register as NOT_BUILT and are left out.
+    configure -DCMAKE_BUILD_TYPE=Debug -DVYX_PORTABLE_SIMD=ON -DVYX_BUILD_BENCH=OFF \
+        && build --target plugin_tests dsp_tests || return 2
+    run_ctest -E '_NOT_BUILT$' || return 1
+}
+
 stage_tsan() {
     # Only the suites that hold threaded tests, plus the bundle the host tests load.
     local targets=(Vyx_VST3) folder
@@ -89,6 +97,7 @@ stage_fuzz() {
 }
 
 declare -A titles=(
+    [portable]="the DSP's portable paths, engine and DSP tests"
     [asan]="AddressSanitizer + UndefinedBehaviorSanitizer"
     [tsan]="ThreadSanitizer, threaded tests"
     [fuzz]="libFuzzer, ${fuzz_seconds} s per target")
