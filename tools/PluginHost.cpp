@@ -1,5 +1,9 @@
 #include "PluginHost.h"
 
+#include <cvx_core/cvx_core.h>
+
+#include <dlfcn.h>
+#include <execinfo.h>
 #include <iostream>
 
 JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wshadow", "-Wnon-virtual-dtor", "-Wzero-as-null-pointer-constant",
@@ -81,8 +85,10 @@ bool syncLatency (juce::AudioPluginInstance& instance, int timeoutMs)
 
 juce::MemoryBlock getComponentState (const juce::MemoryBlock& hostState)
 {
-    const auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize());
-    if (xml == nullptr || ! xml->hasTagName ("VST3PluginState"))
+    // Read as the plug-in reads its own blocks: a saved state can come from anywhere.
+    const auto size = std::min (hostState.getSize(), (size_t) std::numeric_limits<int>::max());
+    const auto xml = cvx::AudioProcessor::parseStateBlock (hostState.getData(), (int) size);
+    if (xml == nullptr || xml->getTagName() != "VST3PluginState")
         return {};
 
     const auto* component = xml->getChildByName ("IComponent");
@@ -124,18 +130,53 @@ void render (juce::AudioPluginInstance& instance, juce::AudioBuffer<float>& audi
     }
 }
 
+HostLogger::HostLogger (Output initialOutput) : output (initialOutput) {}
+
+void HostLogger::setOutput (Output newOutput)
+{
+    output = newOutput;
+}
+
 void HostLogger::logMessage (const juce::String& message)
 {
+    if (output == Output::silent)
+        return;
+
     if (isKnownHostThreadAssertion (message))
-        std::cerr << "(known framework notice: VST3 restartComponent called off the message thread)" << std::endl;
+        std::cerr << "(framework notice: the plug-in called the VST3 host off the host's message thread, at "
+                  << message.fromLastOccurrenceOf (" ", false, false) << ")" << std::endl;
     else
         std::cerr << message << std::endl;
 }
 
+namespace
+{
+    /** Whether the running call came from a plug-in: some frame on the stack lies in the code
+        of a VST3 bundle. */
+    bool isInsideCallFromPlugin()
+    {
+        void* frames[128];
+        const int count = backtrace (frames, (int) std::size (frames));
+        for (int i = 0; i < count; ++i)
+        {
+            Dl_info info;
+            if (dladdr (frames[i], &info) != 0 && info.dli_fname != nullptr
+                && juce::String (info.dli_fname).contains (".vst3/Contents/"))
+                return true;
+        }
+        return false;
+    }
+} // namespace
+
 bool HostLogger::isKnownHostThreadAssertion (const juce::String& message)
 {
-    // The line of JUCE_ASSERT_MESSAGE_THREAD in the framework's VST3HostContext::restartComponent.
-    return message == "JUCE Assertion failure in juce_VST3PluginFormat.cpp:3635";
+    // The framework logs an assertion as "JUCE Assertion failure in FILE:LINE". The line moves
+    // with every framework release; the file, the thread and the caller tell this one apart: a
+    // check of the VST3 host that fails off the host's message thread while the plug-in calls
+    // in. The same checks failing on a call of the host's own stay faults.
+    return message.startsWith ("JUCE Assertion failure in juce_VST3PluginFormat.cpp:")
+           && ! juce::MessageManager::existsAndIsCurrentThread()
+           && isInsideCallFromPlugin();
 }
 
 } // namespace vyx::host

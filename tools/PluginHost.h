@@ -39,19 +39,35 @@ float getPeak (const juce::AudioBuffer<float>& buffer);
     a time. */
 void render (juce::AudioPluginInstance& instance, juce::AudioBuffer<float>& audio, int blockSize);
 
-/** Prints the framework's log (assertions included) to stderr. One assertion is known and
-    harmless: on Linux, with no editor open, the plug-in side of the framework reports a
-    latency change from its own message thread, and the framework's VST3 host asserts that it
-    was called on the host's message thread (it then handles the change correctly). That one
-    is reported under another name, so a test runner that fails on assertions only fails on
-    the others. */
+/** Prints the framework's log (assertions included) to stderr, or nothing at all. One message is
+    a known, harmless notice: on Linux, with no editor open, the plug-in side of the framework
+    calls the host from its own message thread (to announce a latency change), and the
+    framework's VST3 host asserts that it was called on the host's message thread (it then
+    handles the call correctly). That one is printed under another name, so that a test runner
+    that fails on assertions only fails on the others. */
 class HostLogger : public juce::Logger
 {
 public:
+    enum class Output
+    {
+        printed,  // every message, the known notice under its own name
+        silent    // nothing: for people who cannot act on the framework's messages
+    };
+
+    explicit HostLogger (Output output = Output::printed);
+
+    /** Any thread. */
+    void setOutput (Output newOutput);
+
     void logMessage (const juce::String& message) override;
 
-    /** True for the assertion in the host's restartComponent described above. */
+    /** True for the notice described above: an assertion of the framework's VST3 host raised
+        off the host's message thread during a call from a plug-in. Call it on the thread that
+        logs the message, from the logger. */
     static bool isKnownHostThreadAssertion (const juce::String& message);
+
+private:
+    std::atomic<Output> output;
 };
 
 } // namespace vyx::host

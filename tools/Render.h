@@ -1,21 +1,13 @@
 #pragma once
 
-#include <juce_audio_processors/juce_audio_processors.h>
+#include "CommandLine.h"
+#include "RenderOptions.h"
+#include "StateFile.h"
 
 #include <iosfwd>
 
 namespace vyx::host
 {
-
-/** Changes a hosted Vyx instance's state the way a DAW restores a project: reads the state
-    the host holds, lets edit change the plug-in's "State" document (parameters, Properties,
-    Attributes such as "OVER"), and hands the result back through setStateInformation.
-    Returns false, changing nothing, when the host's state holds no plug-in state block.
-    Message thread. */
-bool editPluginState (juce::AudioPluginInstance& instance, const std::function<void (juce::XmlElement&)>& edit);
-
-/** The usage text of `vyxhost render`. */
-juce::String getRenderUsage();
 
 /** `vyxhost render IN OUT [options]`: runs an audio file through the plug-in bundle offline, as
     a host would play it, and writes the result.
@@ -25,21 +17,19 @@ juce::String getRenderUsage();
       is compensated).
     - OUT is a 32-bit float WAV, or 24-bit with --bits 24; it is written through a temporary
       file, so a failed run leaves no OUT (and an existing OUT unchanged).
-    - --preset FILE (a preset file), --state FILE (a saved state block), --set ID=VALUE (plain
+    - --state FILE (a saved state block), --preset FILE (a preset file), --set ID=VALUE (plain
       parameter value, repeatable), --oversampling none|2x|4x|8x: applied in that order.
     - --sidechain FILE feeds the sidechain input (same sample rate; shorter files are padded
       with silence); --block N sets the block size; --plugin BUNDLE renders through another
-      copy of the bundle.
+      copy of the bundle. */
+const Command& getRenderCommand();
 
-    Arguments are those after the word "render". Summary lines go to out; the progress bar (on
-    files longer than a few seconds) and errors go to err; an error is one line and makes the
-    result non-zero. Message thread. */
+/** Renders as the options say. Summary lines go to out; the progress bar (on files longer than
+    a few seconds) goes to err. Throws CommandError, having written no OUT. Message thread. */
+void renderFile (const RenderOptions& options, std::ostream& out, std::ostream& err);
+
+/** `vyxhost render` on the arguments after the word "render" (runCommand): an error is one
+    line on err and makes the result non-zero. Message thread. */
 int runRender (const juce::StringArray& arguments, std::ostream& out, std::ostream& err);
-
-/** `vyxhost demo [FOLDER] [--plugin BUNDLE]`: writes a generated demo signal, "demo-in.wav"
-    (loud and quiet passages of low, middle and high tones), renders it with the factory
-    settings into "demo-out.wav" in FOLDER (default: the current folder) and prints the level
-    of each passage before and after, so the compression shows. Message thread. */
-int runDemo (const juce::StringArray& arguments, std::ostream& out, std::ostream& err);
 
 } // namespace vyx::host

@@ -13,11 +13,6 @@ namespace vyx::host
 
 namespace
 {
-    struct ScreenshotError
-    {
-        juce::String message;
-    };
-
     constexpr int maxDimension = 8192;
     constexpr int settleTimeoutMs = 15000;
 
@@ -166,49 +161,45 @@ namespace
         {
             juce::FileOutputStream stream (temporary.getFile());
             if (! stream.openedOk())
-                throw ScreenshotError { "cannot write " + file.getFullPathName() + ": " + stream.getStatus().getErrorMessage() };
+                throw CommandError { "cannot write " + file.getFullPathName() + ": " + stream.getStatus().getErrorMessage() };
             if (! juce::PNGImageFormat().writeImageToStream (image, stream))
-                throw ScreenshotError { "cannot encode " + file.getFullPathName() };
+                throw CommandError { "cannot encode " + file.getFullPathName() };
             stream.flush();
             if (stream.getStatus().failed())
-                throw ScreenshotError { "cannot write " + file.getFullPathName() + ": " + stream.getStatus().getErrorMessage() };
+                throw CommandError { "cannot write " + file.getFullPathName() + ": " + stream.getStatus().getErrorMessage() };
         }
         if (! temporary.overwriteTargetFileWithTemporary())
-            throw ScreenshotError { "cannot write " + file.getFullPathName() };
+            throw CommandError { "cannot write " + file.getFullPathName() };
     }
 
-    int screenshot (const juce::StringArray& args, std::ostream& out)
+    int screenshot (const Arguments& arguments, std::ostream& out, std::ostream&)
     {
-        if (args.size() != 1 && args.size() != 3)
-            throw ScreenshotError { "expected an output file and an optional size ("
-                                    + getScreenshotUsage().upToFirstOccurrenceOf ("\n", false, false) + ")" };
-
-        const auto file = juce::File::getCurrentWorkingDirectory().getChildFile (args[0]);
-        if (! file.getParentDirectory().isDirectory())
-            throw ScreenshotError { "cannot write " + file.getFullPathName() + ": no such folder" };
+        checkPositionalCount (arguments, { 1, 3 }, "an output file and an optional size (WIDTH HEIGHT)");
+        const auto& words = arguments.positional;
 
         std::optional<int> width, height;
-        if (args.size() == 3)
+        if (words.size() == 3)
         {
-            width = parseDimension (args[1]);
-            height = parseDimension (args[2]);
+            width = parseDimension (words[1]);
+            height = parseDimension (words[2]);
             if (! width || ! height)
-                throw ScreenshotError { "the size must be two whole numbers from 1 to " + juce::String (maxDimension)
-                                        + ", not " + args[1] + " x " + args[2] };
+                throw UsageError { "the size must be two whole numbers from 1 to " + juce::String (maxDimension)
+                                   + ", not " + words[1] + " x " + words[2] };
         }
+
+        const auto file = fileArgument (words[0]);
+        if (! file.getParentDirectory().isDirectory())
+            throw CommandError { "cannot write " + file.getFullPathName() + ": no such folder" };
 
         XConnection x;
         if (x.display == nullptr)
-            throw ScreenshotError { "cannot open the X display (is DISPLAY set?)" };
+            throw CommandError { "cannot open the X display (is DISPLAY set?)" };
 
-        juce::String error;
-        auto plugin = loadPlugin (getBuiltBundle(), 48000.0, 512, error);
-        if (plugin == nullptr)
-            throw ScreenshotError { "cannot load the plug-in: " + error };
+        auto plugin = loadBundle (arguments.getBundle(), 48000.0, 512);
 
         std::unique_ptr<juce::AudioProcessorEditor> editor (plugin->createEditorIfNeeded());
         if (editor == nullptr)
-            throw ScreenshotError { "the plug-in opened no editor" };
+            throw CommandError { "the plug-in opened no editor" };
 
         // The pointer goes to the far corner of the screen, away from the window, so that no
         // hover highlight depends on where it happened to rest.
@@ -227,7 +218,7 @@ namespace
 
         auto* peer = editor->getPeer();
         if (peer == nullptr)
-            throw ScreenshotError { "cannot open a window" };
+            throw CommandError { "cannot open a window" };
         const auto hostWindow = (::Window) (juce::pointer_sized_uint) peer->getNativeHandle();
 
         // Wait until the plug-in's window has the editor's size and has painted, then give it
@@ -248,12 +239,12 @@ namespace
             picture = {};
         }
         if (! picture.isValid())
-            throw ScreenshotError { "the plug-in's window did not paint within " + juce::String (settleTimeoutMs / 1000) + " s" };
+            throw CommandError { "the plug-in's window did not paint within " + juce::String (settleTimeoutMs / 1000) + " s" };
 
         juce::MessageManager::getInstance()->runDispatchLoopUntil (300);
         picture = capture (x.display, *window);
         if (! picture.isValid())
-            throw ScreenshotError { "cannot read the plug-in's window back from the X server" };
+            throw CommandError { "cannot read the plug-in's window back from the X server" };
 
         writePng (picture, file);
         out << "wrote " << file.getFullPathName() << " (" << picture.getWidth() << " x " << picture.getHeight() << ")" << std::endl;
@@ -264,24 +255,19 @@ namespace
     }
 } // namespace
 
-juce::String getScreenshotUsage()
+const Command& getScreenshotCommand()
 {
-    return "usage: vyxhost screenshot OUT.png [WIDTH HEIGHT]\n"
-           "Opens the plug-in's editor in a window on the X display (a window manager must run) "
-           "and writes a PNG of what the plug-in's window shows.\n";
-}
-
-int runScreenshot (const juce::StringArray& arguments, std::ostream& out, std::ostream& err)
-{
-    try
-    {
-        return screenshot (arguments, out);
-    }
-    catch (const ScreenshotError& e)
-    {
-        err << "vyxhost screenshot: " << e.message << std::endl;
-        return 1;
-    }
+    static const Command command {
+        "screenshot",
+        "OUT.png [WIDTH HEIGHT]",
+        "write a PNG of the plug-in's window",
+        "Opens the plug-in's editor in a window on the X display (a window manager must run), at\n"
+        "its own size or at WIDTH x HEIGHT pixels, and writes a PNG of what the plug-in's window\n"
+        "shows.",
+        {},
+        screenshot,
+    };
+    return command;
 }
 
 } // namespace vyx::host

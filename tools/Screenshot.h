@@ -1,28 +1,20 @@
 #pragma once
 
-#include <juce_audio_processors/juce_audio_processors.h>
-
-#include <iosfwd>
+#include "CommandLine.h"
 
 namespace vyx::host
 {
 
-/** The usage text of `vyxhost screenshot`. */
-juce::String getScreenshotUsage();
-
-/** `vyxhost screenshot OUT.png [WIDTH HEIGHT]`: opens the built bundle's editor in a real
-    window on the X display, lets the plug-in paint, and writes a PNG of the plug-in's own
-    window as a person sees it (read back from the X server: the plug-in draws with its own
-    copy of the framework into an embedded window, so the host's components hold none of it).
+/** `vyxhost screenshot OUT.png [WIDTH HEIGHT]`: opens the bundle's editor in a real window on
+    the X display, lets the plug-in paint, and writes a PNG of the plug-in's own window as a
+    person sees it (read back from the X server: the plug-in draws with its own copy of the
+    framework into an embedded window, so the host's components hold none of it).
 
     - Without a size the editor opens at the size it chooses itself; WIDTH and HEIGHT (whole
       pixels, 1 to 8192) resize it through the host first, as a user dragging the corner does.
     - Needs an X display ($DISPLAY) with a window manager running (for example openbox).
     - The pointer is moved to the far corner of the screen first, so that no hover shows.
-    - OUT is written through a temporary file, so a failed run leaves no OUT.
-
-    Arguments are those after the word "screenshot". A summary line goes to out; an error is
-    one line on err and makes the result non-zero. Message thread. */
-int runScreenshot (const juce::StringArray& arguments, std::ostream& out, std::ostream& err);
+    - OUT is written through a temporary file, so a failed run leaves no OUT. */
+const Command& getScreenshotCommand();
 
 } // namespace vyx::host

@@ -1,6 +1,9 @@
-// Headless test host: loads the Vyx bundle through its VST3 factory, renders a generated
-// signal through it and prints what a host would see.
+// Headless test host: loads the Vyx bundle through its VST3 factory, the way a DAW does, and
+// runs it without one: prints what a host sees, renders files, makes a demo, takes a picture of
+// the editor.
 
+#include "Demo.h"
+#include "Info.h"
 #include "PluginHost.h"
 #include "Render.h"
 #include "Screenshot.h"
@@ -9,91 +12,141 @@
 
 namespace
 {
-    /** Two seconds of a stereo test signal: a 110 Hz tone, a 2.5 kHz tone and quiet noise,
-        with the level stepping down halfway so that both compressor directions act. */
-    juce::AudioBuffer<float> makeTestSignal (double sampleRate)
+    using namespace vyx::host;
+
+    /** Every command, in the order the help lists them. The first one runs when none is named. */
+    const std::vector<const Command*>& getCommands()
     {
-        const int length = (int) (2.0 * sampleRate);
-        juce::AudioBuffer<float> signal (2, length);
-        juce::Random random (42);
-        for (int i = 0; i < length; ++i)
-        {
-            const double t = i / sampleRate;
-            const float level = i < length / 2 ? 0.8f : 0.05f;
-            const float tone = (float) (0.6 * std::sin (juce::MathConstants<double>::twoPi * 110.0 * t)
-                                        + 0.3 * std::sin (juce::MathConstants<double>::twoPi * 2500.0 * t));
-            for (int ch = 0; ch < 2; ++ch)
-                signal.setSample (ch, i, level * tone + 0.01f * (random.nextFloat() * 2.0f - 1.0f));
-        }
-        return signal;
+        static const std::vector<const Command*> commands {
+            &getInfoCommand(),
+            &getRenderCommand(),
+            &getDemoCommand(),
+            &getScreenshotCommand(),
+        };
+        return commands;
     }
+
+    const Command* findCommand (const juce::String& name)
+    {
+        for (const auto* command : getCommands())
+            if (command->name == name)
+                return command;
+        return nullptr;
+    }
+
+    /** `vyxhost BUNDLE` runs the first command on that bundle: a word that is no command's name
+        is taken for a bundle when it looks like one. */
+    bool looksLikeBundle (const juce::String& word)
+    {
+        return word.endsWithIgnoreCase (".vst3") || fileArgument (word).exists();
+    }
+
+    juce::String getToolUsageLine()
+    {
+        return "usage: vyxhost [COMMAND] [ARGUMENTS] [--plugin BUNDLE] [--verbose]";
+    }
+
+    juce::String getCommandList()
+    {
+        int width = 0;
+        for (const auto* command : getCommands())
+            width = std::max (width, command->name.length());
+
+        juce::String list ("commands:\n");
+        for (const auto* command : getCommands())
+            list << "  " << command->name.paddedRight (' ', width) << "  "
+                 << command->summary << "\n";
+        return list;
+    }
+
+    juce::String getToolHelp()
+    {
+        juce::String help;
+        help << getToolUsageLine() << "\n\n"
+             << "Loads the Vyx VST3 bundle through its factory, as a DAW does, and runs it without one.\n\n"
+             << getCommandList() << "\n"
+             << "options of every command:\n"
+             << getOptionList (getCommonOptions()) << "\n"
+             << "With no command, vyxhost runs '" << getCommands().front()->name << "'; 'vyxhost BUNDLE' is short for\n"
+             << "'vyxhost " << getCommands().front()->name << " BUNDLE'. 'vyxhost COMMAND --help' describes one command.\n";
+        return help;
+    }
+
+    /** The command line without the program's name. */
+    juce::StringArray getWords (int argc, char** argv)
+    {
+        juce::StringArray words;
+        for (int i = 1; i < argc; ++i)
+            words.add (juce::String::fromUTF8 (argv[i]));
+        return words;
+    }
+
+    /** Reads the command's name (after any common options), runs it on the other words and
+        answers a command line it does not understand with the usage, exit status 2. */
+    int runCommandLine (const juce::StringArray& words, HostLogger& logger, std::ostream& out, std::ostream& err)
+    {
+        const auto refuse = [&err] (const juce::String& message)
+        {
+            err << "vyxhost: " << message << "\n" << getToolUsageLine() << "\n" << getCommandList() << "'vyxhost --help' tells more." << std::endl;
+            return exitUsage;
+        };
+
+        int nameIndex = 0;
+        try
+        {
+            Arguments leading;
+            nameIndex = parseLeadingOptions (words, leading);
+            if (leading.wantsHelp())
+            {
+                out << getToolHelp() << std::flush;
+                return exitSuccess;
+            }
+        }
+        catch (const UsageError& e)
+        {
+            return refuse (e.message);
+        }
+
+        const auto* command = getCommands().front();
+        auto commandWords = words;
+        if (nameIndex < words.size())
+        {
+            const auto& word = words[nameIndex];
+            if (const auto* named = findCommand (word))
+            {
+                command = named;
+                commandWords.remove (nameIndex);
+            }
+            else if (! looksLikeBundle (word))
+            {
+                return refuse ("unknown command '" + word + "'");
+            }
+            // Otherwise the bundle stays, as the first command's argument.
+        }
+
+        const int status = runCommand (*command, commandWords, out, err, [&logger] (const Arguments& arguments)
+        {
+            logger.setOutput (arguments.isVerbose() ? HostLogger::Output::printed : HostLogger::Output::silent);
+        });
+
+        if (status == exitUsage)
+            err << getUsageLine (*command) << "\n'vyxhost " << command->name << " --help' tells more." << std::endl;
+        return status;
+    }
+
+    /** Makes the logger the framework's for as long as it lives. */
+    struct CurrentLogger
+    {
+        explicit CurrentLogger (juce::Logger& logger) { juce::Logger::setCurrentLogger (&logger); }
+        ~CurrentLogger() { juce::Logger::setCurrentLogger (nullptr); }
+    };
 } // namespace
 
 int main (int argc, char** argv)
 {
-    vyx::host::HostLogger logger;
-    juce::Logger::setCurrentLogger (&logger);
-    juce::ScopedJuceInitialiser_GUI juceInit;
-
-    if (argc > 1 && juce::String (argv[1]) == "screenshot")
-    {
-        juce::StringArray arguments;
-        for (int i = 2; i < argc; ++i)
-            arguments.add (juce::String::fromUTF8 (argv[i]));
-        const int result = vyx::host::runScreenshot (arguments, std::cout, std::cerr);
-        juce::Logger::setCurrentLogger (nullptr);
-        return result;
-    }
-
-    if (argc > 1 && (juce::String (argv[1]) == "render" || juce::String (argv[1]) == "demo"))
-    {
-        juce::StringArray arguments;
-        for (int i = 2; i < argc; ++i)
-            arguments.add (juce::String::fromUTF8 (argv[i]));
-        const int result = juce::String (argv[1]) == "render" ? vyx::host::runRender (arguments, std::cout, std::cerr)
-                                                              : vyx::host::runDemo (arguments, std::cout, std::cerr);
-        juce::Logger::setCurrentLogger (nullptr);
-        return result;
-    }
-
-    const juce::File bundle = argc > 1 ? juce::File::getCurrentWorkingDirectory().getChildFile (argv[1])
-                                       : vyx::host::getBuiltBundle();
-    constexpr double sampleRate = 48000.0;
-    constexpr int blockSize = 512;
-
-    juce::String error;
-    auto plugin = vyx::host::loadPlugin (bundle, sampleRate, blockSize, error);
-    if (plugin == nullptr)
-    {
-        std::cerr << "could not load " << bundle.getFullPathName() << ": " << error << std::endl;
-        return 1;
-    }
-
-    plugin->setPlayConfigDetails (2, 2, sampleRate, blockSize);
-    plugin->prepareToPlay (sampleRate, blockSize);
-
-    // The plug-in announces its latency asynchronously; let the announcement arrive before
-    // reading it, as a DAW would see it by the time playback starts.
-    if (! vyx::host::syncLatency (*plugin))
-        std::cerr << "latency reported by the plug-in (" << vyx::host::getProcessorLatency (*plugin)
-                  << ") never reached the host" << std::endl;
-
-    auto audio = makeTestSignal (sampleRate);
-    const float inputPeak = vyx::host::getPeak (audio);
-    vyx::host::render (*plugin, audio, blockSize);
-    const float outputPeak = vyx::host::getPeak (audio);
-    plugin->releaseResources();
-
-    const auto dB = [] (float level) { return juce::String (juce::Decibels::gainToDecibels (level, -200.0f), 2) + " dB"; };
-
-    std::cout << "plug-in:     " << plugin->getName() << "\n"
-              << "bundle:      " << bundle.getFullPathName() << "\n"
-              << "parameters:  " << plugin->getParameters().size() << "\n"
-              << "latency:     " << plugin->getLatencySamples() << " samples\n"
-              << "input peak:  " << dB (inputPeak) << "\n"
-              << "output peak: " << dB (outputPeak) << std::endl;
-
-    plugin.reset();
-    juce::Logger::setCurrentLogger (nullptr);
-    return 0;
+    // The framework's log is for people who ask for it (--verbose).
+    HostLogger logger (HostLogger::Output::silent);
+    const CurrentLogger currentLogger (logger);
+    const juce::ScopedJuceInitialiser_GUI framework;
+    return runCommandLine (getWords (argc, argv), logger, std::cout, std::cerr);
 }

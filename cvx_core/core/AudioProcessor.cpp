@@ -437,25 +437,20 @@ namespace
 
     /** A state tree is a handful of levels deep; anything far deeper is not one of ours. */
     constexpr int maximumStateDepth = 64;
-
-    /** The XML document of a host state block: "VC2!", a little-endian length, the UTF-8 text.
-        Short blocks, a wrong magic, a length of 0 or less and text that the untrusted-XML
-        parser refuses give null; a length beyond the data is cut to the data present. */
-    std::unique_ptr<juce::XmlElement> parseStateBlock (const void* data, int sizeInBytes)
-    {
-        constexpr juce::uint32 magic = 0x21324356;
-
-        if (data == nullptr || sizeInBytes <= 8 || juce::ByteOrder::littleEndianInt (data) != magic)
-            return {};
-
-        const auto length = (int) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
-        if (length <= 0)
-            return {};
-
-        const auto numBytes = (size_t) std::min (length, sizeInBytes - 8);
-        return parseUntrustedXml (juce::addBytesToPointer (data, 8), numBytes, maximumStateDepth);
-    }
 } // namespace
+
+std::unique_ptr<juce::XmlElement> AudioProcessor::parseStateBlock (const void* data, int sizeInBytes)
+{
+    if (data == nullptr || sizeInBytes <= 8 || juce::ByteOrder::littleEndianInt (data) != stateBlockMagic)
+        return {};
+
+    const auto length = (int) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
+    if (length <= 0)
+        return {};
+
+    const auto numBytes = (size_t) std::min (length, sizeInBytes - 8);
+    return parseUntrustedXml (juce::addBytesToPointer (data, 8), numBytes, maximumStateDepth);
+}
 
 void AudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {

@@ -65,6 +65,17 @@ public:
     /** Restores a block written by getStateInformation; anything else is ignored. */
     void setStateInformation (const void* data, int sizeInBytes) override;
 
+    /** The first four bytes of a state block, the framework's binary XML form: "VC2!" read as
+        a little-endian number. A 32-bit little-endian length of the text follows, then the
+        UTF-8 text and a zero byte. */
+    static constexpr juce::uint32 stateBlockMagic = 0x21324356;
+
+    /** The XML document of a block in that form, read as untrusted data, as
+        setStateInformation reads it: null for short blocks, a wrong magic, a length of 0 or
+        less and text that the untrusted-XML parser refuses; a length beyond the data is cut
+        to the data present. The root element is not checked. Any thread. */
+    static std::unique_ptr<juce::XmlElement> parseStateBlock (const void* data, int sizeInBytes);
+
     /** Main output mono or stereo, main input equal to it; the sidechain is not examined. */
     bool isBusesLayoutSupported (const BusesLayout& layout) const override;
 

@@ -82,8 +82,6 @@ void State::fromPreset (juce::ValueTree preset)
     // value written in: they keep it, and a later save still holds all of them. Only the first
     // child for an id counts: the store would otherwise take the last one while running and save
     // into the first, so the project would change on every reload.
-    static const juce::Identifier paramType { "PARAM" }, idKey { "id" }, valueKey { "value" };
-
     juce::ValueTree newParameters { parametersID };
     newParameters.copyPropertiesAndChildrenFrom (preset.getChildWithName (parametersID), nullptr);
 
@@ -92,7 +90,7 @@ void State::fromPreset (juce::ValueTree preset)
         for (int i = 0; i < newParameters.getNumChildren();)
         {
             const auto child = newParameters.getChild (i);
-            if (child.hasProperty (idKey) && ! seen.insert (child[idKey].toString()).second)
+            if (child.hasProperty (Parameters::id) && ! seen.insert (child[Parameters::id].toString()).second)
                 newParameters.removeChild (i, nullptr);
             else
                 ++i;
@@ -109,18 +107,18 @@ void State::fromPreset (juce::ValueTree preset)
         if (current == nullptr)
             continue;
 
-        auto child = newParameters.getChildWithProperty (idKey, ranged->paramID);
+        auto child = newParameters.getChildWithProperty (Parameters::id, ranged->paramID);
         if (! child.isValid())
         {
-            child = juce::ValueTree { paramType };
-            child.setProperty (idKey, ranged->paramID, nullptr);
+            child = juce::ValueTree { Parameters::type };
+            child.setProperty (Parameters::id, ranged->paramID, nullptr);
             newParameters.appendChild (child, nullptr);
         }
 
-        if (! isUsableParameterValue (child[valueKey]))
-            child.setProperty (valueKey, current->load(), nullptr);
-        else if (child[valueKey].isString())
-            child.setProperty (valueKey, boundExponents (child[valueKey].toString()), nullptr);  // what the store reads
+        if (! isUsableParameterValue (child[Parameters::value]))
+            child.setProperty (Parameters::value, current->load(), nullptr);
+        else if (child[Parameters::value].isString())
+            child.setProperty (Parameters::value, boundExponents (child[Parameters::value].toString()), nullptr);  // what the store reads
     }
 
     parameters.state.copyPropertiesAndChildrenFrom (newParameters, nullptr);

@@ -18,6 +18,15 @@ public:
     static inline const juce::Identifier serializedID { "Serialized" };
     static inline const juce::Identifier modulatorsID { "Modulators" };
 
+    /** One parameter of the "Parameters" tree, as the framework's parameter store writes it:
+        a "PARAM" element with the parameter's "id" and its plain "value". */
+    struct Parameters
+    {
+        static inline const juce::Identifier type { "PARAM" };
+        static inline const juce::Identifier id { "id" };
+        static inline const juce::Identifier value { "value" };
+    };
+
     /** Keys of the Attributes tree shared by every product. */
     struct Attributes
     {
