@@ -14,11 +14,16 @@ target_link_libraries(vyx_juce_config INTERFACE
     juce::juce_recommended_config_flags
     juce::juce_recommended_warning_flags)
 
-# JUCE's own LTO flag links serially; let GCC use every core.
-if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    target_compile_options(vyx_juce_config INTERFACE $<$<CONFIG:Release>:-flto=auto>)
-    target_link_options(vyx_juce_config INTERFACE $<$<CONFIG:Release>:-flto=auto>)
-endif()
+# Release code is compiled for link-time optimisation; JUCE's own LTO flag links serially, so
+# let GCC use every core. The objects keep their machine code as well (fat), so that a program
+# can also be linked without LTO: vyx_link_time_optimise marks the ones that are optimised
+# across the whole program at link time (the plug-in and the benchmarks).
+set(VYX_LTO $<AND:$<CONFIG:Release>,$<CXX_COMPILER_ID:GNU>>)
+target_compile_options(vyx_juce_config INTERFACE $<${VYX_LTO}:-flto=auto -ffat-lto-objects>)
+
+function(vyx_link_time_optimise target)
+    target_link_options(${target} PRIVATE $<${VYX_LTO}:-flto=auto>)
+endfunction()
 
 # The JUCE modules the maker library and the product need.
 set(VYX_JUCE_MODULES
@@ -33,12 +38,13 @@ set(VYX_JUCE_MODULES
     juce::juce_gui_basics
     juce::juce_gui_extra)
 
-# Builds a static library of JUCE modules (plus extra module targets and sources) that several
-# executables can link: the include directories and definitions it was compiled with are
-# re-exported so that its users see the same class layouts.
+# Builds a static library of JUCE modules (plus extra module targets) that several programs and
+# the plug-in's shared library link. The module targets are linked privately, so that their
+# sources are compiled here and nowhere else; the include directories and definitions they were
+# compiled with are re-exported so that every user sees the same class layouts.
 function(vyx_add_juce_static_library name)
-    cmake_parse_arguments(ARG "" "" "MODULES;SOURCES;DEFINITIONS" ${ARGN})
-    add_library(${name} STATIC ${ARG_SOURCES})
+    cmake_parse_arguments(ARG "" "" "MODULES;DEFINITIONS" ${ARGN})
+    add_library(${name} STATIC)
     target_link_libraries(${name}
         PRIVATE ${VYX_JUCE_MODULES} ${ARG_MODULES} juce::pkgconfig_JUCE_CURL_LINUX_DEPS
         PUBLIC vyx_juce_config)
@@ -49,27 +55,15 @@ function(vyx_add_juce_static_library name)
         $<TARGET_PROPERTY:${name},COMPILE_DEFINITIONS>)
     target_link_libraries(${name} INTERFACE juce::pkgconfig_JUCE_IMG_LINUX_DEPS
         juce::pkgconfig_JUCE_CURL_LINUX_DEPS)
-    set_target_properties(${name} PROPERTIES
+    vyx_set_shared_library_code(${name})
+endfunction()
+
+# Code that ends up in the plug-in's shared library: position independent, and nothing
+# exported but the plug-in's entry points.
+function(vyx_set_shared_library_code target)
+    set_target_properties(${target} PROPERTIES
         POSITION_INDEPENDENT_CODE TRUE
         VISIBILITY_INLINES_HIDDEN TRUE
         C_VISIBILITY_PRESET hidden
         CXX_VISIBILITY_PRESET hidden)
-endfunction()
-
-# The framework, the maker library and the product's code in one static library for programs
-# that run the product in-process (the tests, the test host, the benchmarks), with VST3 hosting
-# and modal loops for the test host's loader and any further definitions given.
-function(vyx_add_product_library name)
-    cmake_parse_arguments(ARG "" "" "DEFINITIONS" ${ARGN})
-    vyx_add_juce_static_library(${name}
-        MODULES cvx_core
-        SOURCES ${VYX_PLUGIN_SOURCES}
-        DEFINITIONS
-            JUCE_PLUGINHOST_VST3=1
-            JUCE_MODAL_LOOPS_PERMITTED=1
-            CVX_PRODUCT_NAME="Vyx"
-            CVX_PRODUCT_VERSION="0.8.0"
-            ${ARG_DEFINITIONS})
-    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
-    target_link_libraries(${name} PUBLIC cvx_assets)
 endfunction()

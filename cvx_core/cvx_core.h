@@ -18,10 +18,31 @@
 #pragma once
 #define CVX_CORE_H_INCLUDED
 
+// The product that builds this library gives its name (window, settings and preset folders,
+// version check) and its version.
+#if ! defined (CVX_PRODUCT_NAME) || ! defined (CVX_PRODUCT_VERSION)
+ #error "Define CVX_PRODUCT_NAME and CVX_PRODUCT_VERSION (the product's name and version) to build cvx_core"
+#endif
+
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_audio_utils/juce_audio_utils.h>
 #include <juce_dsp/juce_dsp.h>
 #include <juce_gui_basics/juce_gui_basics.h>
+
+/** Config: CVX_PORTABLE_SIMD
+    When 1, the library's and the product's DSP leave out their x86 intrinsics and run the
+    portable code that a build for another processor (ARM) runs, so that this code can be
+    built and tested on an x86 machine. The framework's own code is not affected. */
+#ifndef CVX_PORTABLE_SIMD
+ #define CVX_PORTABLE_SIMD 0
+#endif
+
+/** 1 where the DSP takes its x86 (SSE) paths, 0 where it takes the portable ones. */
+#if JUCE_USE_SSE_INTRINSICS && ! CVX_PORTABLE_SIMD
+ #define CVX_USE_SSE_INTRINSICS 1
+#else
+ #define CVX_USE_SSE_INTRINSICS 0
+#endif
 
 #include <atomic>
 #include <functional>
@@ -42,10 +63,13 @@
 #include "core/Processor.h"
 #include "core/Parameter.h"
 #include "core/AudioProcessor.h"
+#include "dsp/Decibels.h"
+#include "dsp/Lanes.h"
 #include "dsp/SIMD_Interface.h"
 #include "dsp/IntegerDelay.h"
 #include "dsp/Oversampler.h"
 #include "dsp/Compressor.h"
+#include "dsp/Limiter.h"
 #include "dsp/FFT.h"
 #include "ui/SpectrumDisplay.h"
 #include "assets/Fonts.h"

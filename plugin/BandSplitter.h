@@ -18,9 +18,17 @@ public:
     void prepare (double sampleRate);
 
     /** Sets the cutoff in Hz and recomputes the coefficients; the states are kept. Cutoffs
-        above 0.49 × the sample rate (where the sections lose their damping) are computed as
-        0.49 × the sample rate, negative ones as 0; getCutoff() still returns the value set. */
+        above 0.49 × the sample rate (where the float sections lose their accuracy) are computed
+        as 0.49 × the sample rate, negative ones as 0; getCutoff() still returns the value set. */
     void setCutoff (double frequency);
+
+    /** True when the cutoff lies at or above half the sample rate. Such a filter is the limit
+        of the sections as both their poles reach z = -1: the crossover's low-pass passes
+        everything and its high-pass nothing, and the all-pass is the identity. The float
+        sections cannot compute that limit (their undamped states pile up rounding, and quiet
+        signals underflow), so processCrossover and processAllPass, and the band splitter,
+        give that result without running the sections, whose states then wait unchanged. */
+    bool passesEverything() const noexcept { return cutoff >= 0.5 * sampleRate; }
 
     /** Clears the four states. */
     void reset() noexcept;
@@ -162,6 +170,11 @@ private:
 
     /** Bands 0 .. n - 1 of the first numFrames work registers into the band registers. */
     void splitWork (size_t n, size_t numFrames) noexcept;
+
+    /** The split when crossover k (below n - 1) is the first that passes everything: bands
+        0 .. k through the crossovers below k, every one of them through the all-passes of the
+        crossovers above k that do split, and silence in the bands above k. */
+    void splitBelowPassingCrossover (size_t k, size_t n, size_t numFrames) noexcept;
 
     /** The scratch block's channels, where lanes without a band channel are spread. */
     std::array<float*, cvx::dsp::SIMD_Interface::numLanes> getScratchLanes() noexcept;

@@ -564,6 +564,18 @@ void BandSplitter<MaxBands>::processWithKey (juce::dsp::AudioBlock<float> main, 
 template <int MaxBands>
 void BandSplitter<MaxBands>::splitWork (size_t n, size_t numFrames) noexcept
 {
+    // A crossover at or above half the rate (only without oversampling can one get there)
+    // splits nothing, which the tree's float sections cannot compute: the split then stops
+    // below it.
+    for (size_t k = 0; k + 1 < n; ++k)
+    {
+        if (crossovers[k].passesEverything())
+        {
+            splitBelowPassingCrossover (k, n, numFrames);
+            return;
+        }
+    }
+
     const auto* in = work.getChannelPointer (0);
 
     if (n == 1)
@@ -580,6 +592,26 @@ void BandSplitter<MaxBands>::splitWork (size_t n, size_t numFrames) noexcept
 
         band_splitter_detail::splitFramesFor<numSlots> (n, crossovers.data(), allPasses.data(),
                                                         in, bands.data(), numFrames);
+    }
+}
+
+template <int MaxBands>
+void BandSplitter<MaxBands>::splitBelowPassingCrossover (size_t k, size_t n, size_t numFrames) noexcept
+{
+    // Crossover k's low-pass hands band k all that reaches it, its high-pass leaves the bands
+    // above it silent, and its all-passes are the identity: bands 0 .. k are the split of the
+    // crossovers below k into k + 1 bands, each then through its compensations for the
+    // crossovers above k, lowest first, as the whole tree would pass them.
+    splitWork (k + 1, numFrames);
+
+    for (size_t j = k + 1; j + 1 < n; ++j)
+        for (size_t b = 0; b <= k; ++b)
+            allPasses[b][j - b].processAllPass (bandRegisters[b].getChannelPointer (0), numFrames);
+
+    for (size_t b = k + 1; b < n; ++b)
+    {
+        auto* band = bandRegisters[b].getChannelPointer (0);
+        std::fill (band, band + numFrames, Register::expand (0.0f));
     }
 }
 
@@ -617,6 +649,22 @@ void BandSplitter<MaxBands>::processAllPassChain (juce::dsp::AudioBlock<Register
     if (length == 0 || block.getNumChannels() == 0 || block.getNumSamples() == 0)
         return;
 
-    band_splitter_detail::applyAllPassChain<numSlots - 1> (length, allPasses.data(), block.getChannelPointer (0),
-                                                           block.getNumSamples());
+    // Element 0 of a set whose crossover passes everything is the identity: the chain runs
+    // over the stretches of sets between such ones.
+    for (size_t first = 0; first < length;)
+    {
+        if (allPasses[first][0].passesEverything())
+        {
+            ++first;
+            continue;
+        }
+
+        auto end = first + 1;
+        while (end < length && ! allPasses[end][0].passesEverything())
+            ++end;
+
+        band_splitter_detail::applyAllPassChain<numSlots - 1> (end - first, allPasses.data() + first,
+                                                               block.getChannelPointer (0), block.getNumSamples());
+        first = end;
+    }
 }

@@ -1,10 +1,6 @@
 #include "PluginProcessor.h"
 #include "PluginEditor.h"
 
-#if JUCE_USE_SSE_INTRINSICS
- #include <xmmintrin.h>
-#endif
-
 namespace
 {
     juce::String bandId (const Layout::Parameter& record, int band)
@@ -72,21 +68,9 @@ void VyxAudioProcessor::Parameters::pull()
 //==============================================================================
 namespace
 {
-    /** dB to linear; -100 dB and below are silence. */
-    float decibelsToGain (float dB) noexcept
+    float thresholdToLinear (float decibels) noexcept
     {
-        return dB > -100.0f ? std::pow (10.0f, dB / 20.0f) : 0.0f;
-    }
-
-    float thresholdToLinear (float dB) noexcept
-    {
-        return juce::jlimit (0.0f, 1.0f, decibelsToGain (dB));
-    }
-
-    /** A mix fraction in dB, floored at -100. */
-    float fractionToDecibels (float x) noexcept
-    {
-        return x > 0.0f ? std::max (20.0f * std::log10 (x), -100.0f) : -100.0f;
+        return juce::jlimit (0.0f, 1.0f, cvx::dsp::decibelsToGain (decibels));
     }
 
     /** Runs a smoothed gain over a block in slices. The framework's gain puts one ramp value
@@ -108,30 +92,33 @@ namespace
         }
     }
 
-    /** sum[i] := bands[0][i] + bands[1][i] + ... + bands[count - 1][i], added in band order
-        (count at least 1). Four samples of every band at a time, so each sum is stored once:
-        at small blocks a pass per band costs more in loop overhead than in additions. */
+    /** sum[i .. i + width - 1] := bands[0] + bands[1] + ... + bands[count - 1] there, added in
+        band order, for a Value of one sample or four. */
+    template <typename Value>
+    forcedinline void sumFrames (const float* const* bands, int count, float* sum, int i) noexcept
+    {
+        using namespace cvx::dsp::lanes;
+
+        auto total = loadValue<Value> (bands[0] + i);
+        for (int b = 1; b < count; ++b)
+            total = total + loadValue<Value> (bands[b] + i);
+        store (sum + i, total);
+    }
+
+    /** sum := the sum of count bands (count at least 1). Four samples of every band at a time
+        where the processor has SSE, so each sum is stored once: at small blocks a pass per band
+        costs more in loop overhead than in additions. */
     void sumChannels (const float* const* bands, int count, float* sum, int numSamples) noexcept
     {
         int i = 0;
 
-       #if JUCE_USE_SSE_INTRINSICS
+       #if CVX_USE_SSE_INTRINSICS
         for (; i + 4 <= numSamples; i += 4)
-        {
-            auto total = _mm_loadu_ps (bands[0] + i);
-            for (int b = 1; b < count; ++b)
-                total = _mm_add_ps (total, _mm_loadu_ps (bands[b] + i));
-            _mm_storeu_ps (sum + i, total);
-        }
+            sumFrames<cvx::dsp::lanes::Lanes> (bands, count, sum, i);
        #endif
 
         for (; i < numSamples; ++i)
-        {
-            float total = bands[0][i];
-            for (int b = 1; b < count; ++b)
-                total += bands[b][i];
-            sum[i] = total;
-        }
+            sumFrames<float> (bands, count, sum, i);
     }
 
     juce::dsp::AudioBlock<float> firstSamples (juce::AudioBuffer<float>& buffer, int numChannels, int numSamples)
@@ -197,6 +184,25 @@ juce::AudioProcessorEditor* VyxAudioProcessor::createEditor()
     return new VyxAudioProcessorEditor (*this);
 }
 
+//==============================================================================
+VyxAudioProcessor::OversamplingStage VyxAudioProcessor::getOversamplingStage (int stage) noexcept
+{
+    constexpr OversamplingStage first { 0.05f, -90.0f, 0.06f, -75.0f };
+    constexpr OversamplingStage later { 0.1f, -90.0f, 0.12f, -75.0f };
+    constexpr float stopbandRisePerStage = 10.0f;  // dB
+
+    if (stage <= 1)
+        return first;
+
+    const float rise = stopbandRisePerStage * (float) (stage - 1);
+    return { later.upTransition, rise + later.upStopband, later.downTransition, rise + later.downStopband };
+}
+
+float VyxAudioProcessor::downwardRatio (float parameterRatio) noexcept
+{
+    return std::max (2.0f * (parameterRatio - 1.0f) + 1.0f, 1.0f);
+}
+
 void VyxAudioProcessor::prepare (cvx::ProcessSpec setup)
 {
     const int stages = switches.oversampling.load();
@@ -205,23 +211,8 @@ void VyxAudioProcessor::prepare (cvx::ProcessSpec setup)
     const int numChannels = std::max (1, std::min (setup.numChannels, 4));
     const int maxBlock = std::max (1, setup.maximumBlockSize);
 
-    auto newOversampler = std::make_unique<cvx::dsp::Oversampler> ((size_t) numInputs);
-    if (stages == 0)
-        newOversampler->addDummyOversamplingStage();
-    for (int k = 1; k <= stages; ++k)
-    {
-        if (k == 1)
-            newOversampler->addOversamplingStage (0.05f, -90.0f, 0.06f, -75.0f);
-        else
-            newOversampler->addOversamplingStage (0.1f, 10.0f * (float) (k - 1) - 90.0f,
-                                                  0.12f, 10.0f * (float) (k - 1) - 75.0f);
-    }
-    newOversampler->setUsingIntegerLatency (true);
-    newOversampler->initProcessing ((size_t) maxBlock);
-    oversampler = std::move (newOversampler);
-    oversamplerChannels = numInputs;
+    prepareOversampler (stages, numInputs, maxBlock);
 
-    oversamplingFactor = 1 << stages;
     const double rate = setup.sampleRate * oversamplingFactor;
     const int oversampledBlock = maxBlock * oversamplingFactor;
     const juce::dsp::ProcessSpec oversampled { rate, (juce::uint32) oversampledBlock, (juce::uint32) numChannels };
@@ -229,7 +220,7 @@ void VyxAudioProcessor::prepare (cvx::ProcessSpec setup)
 
     for (auto* gain : { &inputGain, &dryGain, &wetGain })
     {
-        gain->setRampDurationSeconds (0.002);
+        gain->setRampDurationSeconds (gainRampSeconds);
         gain->prepare (oversampled);
     }
 
@@ -241,9 +232,44 @@ void VyxAudioProcessor::prepare (cvx::ProcessSpec setup)
 
     splitter.prepare (oversampled);
     sidechainSplitter.prepare (oversampled);
+    prepareCompressors (oversampled);
+    dryDelay.prepare (numChannels, lookaheadSamples);
 
+    limiter.setCeiling (limiterCeiling);
+    limiter.setRelease (limiterReleaseMilliseconds);
+    limiter.prepare ({ rate, (juce::uint32) oversampledBlock, 1 });
+
+    inputSpectrum.prepare ((float) rate, oversampledBlock);
+    outputSpectrum.prepare ((float) rate, oversampledBlock);
+
+    // The framework notifies the host only when the value changes.
+    setLatencySamples ((int) (oversampler->getLatencyInSamples() + (float) hostLookahead));
+}
+
+void VyxAudioProcessor::prepareOversampler (int stages, int numInputs, int maxBlock)
+{
+    auto newOversampler = std::make_unique<cvx::dsp::Oversampler> ((size_t) numInputs);
+    if (stages == 0)
+        newOversampler->addDummyOversamplingStage();
+
+    for (int stage = 1; stage <= stages; ++stage)
+    {
+        const auto filters = getOversamplingStage (stage);
+        newOversampler->addOversamplingStage (filters.upTransition, filters.upStopband,
+                                              filters.downTransition, filters.downStopband);
+    }
+
+    newOversampler->setUsingIntegerLatency (true);
+    newOversampler->initProcessing ((size_t) maxBlock);
+    oversampler = std::move (newOversampler);
+    oversamplerChannels = numInputs;
+    oversamplingFactor = 1 << stages;
+}
+
+void VyxAudioProcessor::prepareCompressors (const juce::dsp::ProcessSpec& oversampled)
+{
     std::vector<std::unique_ptr<cvx::dsp::Compressor>> newUpward, newDownward;
-    for (int b = 0; b < maxBands; ++b)
+    for (int band = 0; band < maxBands; ++band)
     {
         auto up = std::make_unique<cvx::dsp::Compressor> (cvx::dsp::Compressor::upward);
         up->prepare (oversampled, lookaheadTime);
@@ -255,28 +281,14 @@ void VyxAudioProcessor::prepare (cvx::ProcessSpec setup)
         down->prepare (oversampled, 0.0f);
         newDownward.push_back (std::move (down));
     }
-    {
-        // The editor may be reading meters right now.
-        const juce::SpinLock::ScopedLockType sl (meterLock);
-        std::swap (upward, newUpward);
-        std::swap (downward, newDownward);
-    }
 
-    dryDelay.prepare (numChannels, lookaheadSamples);
-
-    limiterDetector.setSize (1, oversampledBlock, false, false, true);
-    limiterSampleRate = (float) rate;
-    limiterRelease = std::exp (-1.0f / (0.002f * limiterSampleRate));
-    limiterAttack = 0.0f;
-    limiterEnvelope = 0.0f;
-
-    inputSpectrum.prepare ((float) rate, oversampledBlock);
-    outputSpectrum.prepare ((float) rate, oversampledBlock);
-
-    // The framework notifies the host only when the value changes.
-    setLatencySamples ((int) (oversampler->getLatencyInSamples() + (float) hostLookahead));
+    // The editor may be reading meters right now.
+    const juce::SpinLock::ScopedLockType sl (meterLock);
+    std::swap (upward, newUpward);
+    std::swap (downward, newDownward);
 }
 
+//==============================================================================
 void VyxAudioProcessor::process (cvx::ProcessBlock<float>& block)
 {
     parameters.pull();
@@ -295,230 +307,255 @@ void VyxAudioProcessor::process (cvx::ProcessBlock<float>& block)
 
 void VyxAudioProcessor::processChunk (cvx::ProcessBlock<float>& block, int start, int numSamples)
 {
-    const int F = oversamplingFactor;
-    const int N = numSamples * F;
-    const int C = std::min ((int) block.main.getNumChannels(), dryBuffer.getNumChannels());
-    if (C == 0 || numSamples == 0)
+    const int numChannels = std::min ((int) block.main.getNumChannels(), dryBuffer.getNumChannels());
+    if (numChannels == 0 || numSamples == 0)
         return;
 
-    const bool sidechain = block.sidechain.getNumChannels() > 0
-                           && block.sidechain.getNumSamples() == block.main.getNumSamples();
-    const bool dryWetMode = switches.dryWet.load();
-    const bool limiterOn = switches.limiter.load();
+    const auto settings = readSettings (block);
 
-    const float in = parameters.inGain.getModulated();
-    const float dry = parameters.dryGain.getModulated();
-    const float wet = parameters.wetGain.getModulated();
-    const float mix = parameters.mix.getModulated();
-    const float out = parameters.outGain.getModulated();
-    const float attack = parameters.attack.getModulated();
-    const float release = parameters.release.getModulated();
-    const int n = juce::jlimit (1, maxBands, parameters.numBands.getModulated());
+    auto chunk = upsampleAndRoute (block, start, numSamples, numChannels, settings.sidechain);
 
-    dryBuffer.clear (0, N);
+    if (settings.dryPathOn)
+        captureDryPath (chunk.main, chunk.numFrames);
 
-    // Channel list: the main channels, then the sidechain's, all resampled together.
+    applyInputGain (chunk.main, settings.inputDecibels, settings.sidechain);
+    inputSpectrum.pushBlock (chunk.inputView);
+
+    splitIntoBands (chunk.main, chunk.inputView, settings.numBands, settings.sidechain);
+    compressBands (settings.numBands, chunk.numChannels, chunk.numFrames, settings.sidechain,
+                   settings.attackMilliseconds, settings.releaseMilliseconds);
+
+    auto sum = sumBands (settings.numBands, chunk.numChannels, chunk.numFrames);
+    const auto levels = getMixLevels (settings.dryWetMode, settings.dryDecibels, settings.wetDecibels,
+                                      settings.mixPercent, settings.outputDecibels);
+    applyWetGain (sum, levels.wetDecibels);
+    outputSpectrum.pushBlock (sum);
+
+    if (settings.dryPathOn)
+        mixDryPath (sum, settings.numBands, levels.dryDecibels);
+
+    if (settings.limiterOn)
+        limiter.process (juce::dsp::ProcessContextReplacing<float> (sum));
+
+    downsample (chunk, sum, settings.limiterOn);
+}
+
+VyxAudioProcessor::ChunkSettings VyxAudioProcessor::readSettings (const cvx::ProcessBlock<float>& block) const noexcept
+{
+    ChunkSettings settings;
+    settings.sidechain = block.sidechain.getNumChannels() > 0
+                         && block.sidechain.getNumSamples() == block.main.getNumSamples();
+    settings.dryWetMode = switches.dryWet.load();
+    settings.limiterOn = switches.limiter.load();
+    settings.inputDecibels = parameters.inGain.getModulated();
+    settings.dryDecibels = parameters.dryGain.getModulated();
+    settings.wetDecibels = parameters.wetGain.getModulated();
+    settings.mixPercent = parameters.mix.getModulated();
+    settings.outputDecibels = parameters.outGain.getModulated();
+    settings.attackMilliseconds = parameters.attack.getModulated();
+    settings.releaseMilliseconds = parameters.release.getModulated();
+    settings.numBands = juce::jlimit (1, maxBands, parameters.numBands.getModulated());
+
+    // The dry path runs unless it would be silent: the "DRY" fader at the bottom of its range
+    // in dry/wet mode, the mix fully wet otherwise.
+    settings.dryPathOn = settings.dryWetMode ? settings.dryDecibels > Layout::DRY_GAIN.range.start
+                                             : settings.mixPercent < Layout::MIX_PERCENT.range.end;
+    return settings;
+}
+
+VyxAudioProcessor::OversampledChunk VyxAudioProcessor::upsampleAndRoute (cvx::ProcessBlock<float>& block, int start,
+                                                                         int numSamples, int numChannels, bool sidechain)
+{
+    // The channel list: the main channels, then the key's, all resampled together. The
+    // oversampler was built for the bus layout of the last preparation.
     int numListed = 0;
-    // The oversampler was built for the bus layout of the last preparation.
     const int capacity = std::min ((int) channelList.size(), oversamplerChannels);
-    for (int ch = 0; ch < C && numListed < capacity; ++ch)
+    for (int ch = 0; ch < numChannels && numListed < capacity; ++ch)
         channelList[(size_t) numListed++] = block.main.getChannelPointer ((size_t) ch) + start;
-    const int numSidechain = sidechain ? (int) block.sidechain.getNumChannels() : 0;
-    for (int ch = 0; ch < numSidechain && numListed < capacity; ++ch)
+
+    const int numKeyChannels = sidechain ? (int) block.sidechain.getNumChannels() : 0;
+    for (int ch = 0; ch < numKeyChannels && numListed < capacity; ++ch)
         channelList[(size_t) numListed++] = block.sidechain.getChannelPointer ((size_t) ch) + start;
 
-    juce::dsp::AudioBlock<float> hostView (channelList.data(), (size_t) numListed, (size_t) numSamples);
-    auto upsampled = oversampler->processSamplesUp (hostView);
+    OversampledChunk chunk;
+    chunk.hostChannels = juce::dsp::AudioBlock<float> (channelList.data(), (size_t) numListed, (size_t) numSamples);
+    chunk.numFrames = numSamples * oversamplingFactor;
+
+    auto upsampled = oversampler->processSamplesUp (chunk.hostChannels);
     upsampled = upsampled.getSubsetChannelBlock (0, std::min ((size_t) numListed, upsampled.getNumChannels()));
-    const int osChannels = (int) upsampled.getNumChannels();
-    const int mainChannels = std::min (C, osChannels);
+    const int numUpsampled = (int) upsampled.getNumChannels();
+    chunk.numChannels = std::min (numChannels, numUpsampled);
 
-    auto mainView = upsampled.getSubsetChannelBlock (0, (size_t) mainChannels);
-    auto inputView = sidechain && osChannels > mainChannels
-                         ? upsampled.getSubsetChannelBlock ((size_t) mainChannels, (size_t) (osChannels - mainChannels))
-                         : mainView;
+    // With a key, the input analyser and the key split see the key's channels.
+    chunk.main = upsampled.getSubsetChannelBlock (0, (size_t) chunk.numChannels);
+    chunk.inputView = sidechain && numUpsampled > chunk.numChannels
+                          ? upsampled.getSubsetChannelBlock ((size_t) chunk.numChannels,
+                                                             (size_t) (numUpsampled - chunk.numChannels))
+                          : chunk.main;
+    return chunk;
+}
 
-    const bool dryOn = dryWetMode ? dry > Layout::DRY_GAIN.range.start : mix < Layout::MIX_PERCENT.range.end;
-    if (dryOn)
-        for (int ch = 0; ch < mainChannels; ++ch)
-            dryBuffer.copyFrom (ch, 0, mainView.getChannelPointer ((size_t) ch), N);
+void VyxAudioProcessor::captureDryPath (const juce::dsp::AudioBlock<float>& main, int numFrames)
+{
+    // Before the input gain: the dry path carries the input as it came.
+    for (size_t ch = 0; ch < main.getNumChannels(); ++ch)
+        dryBuffer.copyFrom ((int) ch, 0, main.getChannelPointer (ch), numFrames);
+}
 
-    inputGain.setGainLinear (inConversion (in, decibelsToGain));
+void VyxAudioProcessor::applyInputGain (const juce::dsp::AudioBlock<float>& main, float decibels, bool sidechain)
+{
+    inputGain.setGainLinear (inConversion (decibels, cvx::dsp::decibelsToGain));
+
+    // With a key the input gain does not act: the key, not the input level, drives the
+    // downward compression.
     if (! sidechain)
-        applyGain (inputGain, mainView);
+        applyGain (inputGain, main);
+}
 
-    inputSpectrum.pushBlock (inputView);
-
-    crossoverList.resize ((size_t) n);
-    const float nyquist = (float) (0.5 * engineSpec.sampleRate);
-    for (int b = 0; b < n; ++b)
-        crossoverList[(size_t) b] = std::min (parameters.bands[(size_t) b]->crossover.getModulated(), nyquist);
+void VyxAudioProcessor::splitIntoBands (const juce::dsp::AudioBlock<float>& main, const juce::dsp::AudioBlock<float>& key,
+                                        int numBands, bool sidechain)
+{
+    // A crossover above half the host rate is used as half the host rate, whatever the
+    // oversampling.
+    crossoverList.resize ((size_t) numBands);
+    const float halfHostRate = (float) (0.5 * engineSpec.sampleRate);
+    for (int band = 0; band < numBands; ++band)
+        crossoverList[(size_t) band] = std::min (parameters.bands[(size_t) band]->crossover.getModulated(), halfHostRate);
 
     splitter.updateCrossovers (crossoverList);
-    splitter.numBands = n;
-    sidechainSplitter.numBands = n;
+    splitter.numBands = numBands;
+    sidechainSplitter.numBands = numBands;
 
-    if (sidechain && mainView.getNumChannels() <= 2 && inputView.getNumChannels() <= 2)
+    if (sidechain && main.getNumChannels() <= 2 && key.getNumChannels() <= 2)
     {
         // A stereo signal fills half of each four-lane register; the key rides in the other
         // half, so one pass over the crossovers splits both.
-        splitter.processWithKey (mainView, inputView, sidechainSplitter);
+        splitter.processWithKey (main, key, sidechainSplitter);
     }
     else if (sidechain)
     {
-        splitter.process (mainView);
+        splitter.process (main);
         sidechainSplitter.updateCrossovers (crossoverList);
-        sidechainSplitter.process (inputView);
+        sidechainSplitter.process (key);
     }
     else
     {
-        splitter.process (mainView);
-        for (int b = 0; b < n; ++b)
-            sidechainSplitter.getBand (b).clear();
+        splitter.process (main);
+        for (int band = 0; band < numBands; ++band)
+            sidechainSplitter.getBand (band).clear();
     }
+}
 
+void VyxAudioProcessor::compressBands (int numBands, int numChannels, int numFrames, bool sidechain,
+                                       float attackMilliseconds, float releaseMilliseconds)
+{
     // Every band's compressors, upward first: the bands are independent, so the detectors of
     // all bands are fed side by side in one pass per direction.
     std::array<juce::dsp::AudioBlock<float>, maxBands> compressed, detectorSources;
     std::array<cvx::dsp::Compressor*, maxBands> ups {}, downs {};
-    const float upwardAttack = 0.8f * lookaheadTime;
-    for (int b = 0; b < n; ++b)
+    const float upwardAttack = upwardAttackFactor * lookaheadTime;
+
+    for (int band = 0; band < numBands; ++band)
     {
-        const auto& band = *parameters.bands[(size_t) b];
-        compressed[(size_t) b] = firstSamples (splitter.getBand (b), mainChannels, N);
-        detectorSources[(size_t) b] = sidechain ? firstSamples (sidechainSplitter.getBand (b), mainChannels, N)
-                                                : compressed[(size_t) b];
+        const auto index = (size_t) band;
+        const auto& values = *parameters.bands[index];
+        compressed[index] = firstSamples (splitter.getBand (band), numChannels, numFrames);
+        detectorSources[index] = sidechain ? firstSamples (sidechainSplitter.getBand (band), numChannels, numFrames)
+                                           : compressed[index];
 
-        auto& up = *(ups[(size_t) b] = upward[(size_t) b].get());
+        auto& up = *(ups[index] = upward[index].get());
         up.setAttack (upwardAttack);
-        up.setRelease (release);
-        up.setThreshold (upThresholdConversions[(size_t) b] (band.up.threshold.getModulated(), thresholdToLinear));
-        up.setRatio (sidechain ? 1.0f : std::max (band.up.ratio.getModulated(), 1.0f));
+        up.setRelease (releaseMilliseconds);
+        up.setThreshold (upThresholdConversions[index] (values.up.threshold.getModulated(), thresholdToLinear));
+        // With a key there is no upward compression.
+        up.setRatio (sidechain ? 1.0f : std::max (values.up.ratio.getModulated(), 1.0f));
 
-        auto& down = *(downs[(size_t) b] = downward[(size_t) b].get());
-        down.setAttack (attack);
-        down.setRelease (release);
-        down.setThreshold (downThresholdConversions[(size_t) b] (band.down.threshold.getModulated(), thresholdToLinear));
-        down.setRatio (std::max (2.0f * (band.down.ratio.getModulated() - 1.0f) + 1.0f, 1.0f));
+        auto& down = *(downs[index] = downward[index].get());
+        down.setAttack (attackMilliseconds);
+        down.setRelease (releaseMilliseconds);
+        down.setThreshold (downThresholdConversions[index] (values.down.threshold.getModulated(), thresholdToLinear));
+        down.setRatio (downwardRatio (values.down.ratio.getModulated()));
     }
 
-    cvx::dsp::Compressor::feedDetectors (ups.data(), detectorSources.data(), n);
-    for (int b = 0; b < n; ++b)
-        ups[(size_t) b]->applyCompression (compressed[(size_t) b]);
+    cvx::dsp::Compressor::feedDetectors (ups.data(), detectorSources.data(), numBands);
+    for (int band = 0; band < numBands; ++band)
+        ups[(size_t) band]->applyCompression (compressed[(size_t) band]);
 
-    // Without a sidechain the downward detectors listen to the upward-compressed, delayed band.
-    cvx::dsp::Compressor::feedDetectors (downs.data(), detectorSources.data(), n);
-    for (int b = 0; b < n; ++b)
-        downs[(size_t) b]->applyCompression (compressed[(size_t) b]);
+    // Without a key the downward detectors listen to the upward-compressed, delayed band.
+    cvx::dsp::Compressor::feedDetectors (downs.data(), detectorSources.data(), numBands);
+    for (int band = 0; band < numBands; ++band)
+        downs[(size_t) band]->applyCompression (compressed[(size_t) band]);
+}
 
-    // The bands' sum overwrites the main channels; any other channel is silent.
-    for (int ch = mainChannels; ch < sumBuffer.getNumChannels(); ++ch)
-        sumBuffer.clear (ch, 0, N);
-
-    for (int ch = 0; ch < mainChannels; ++ch)
+juce::dsp::AudioBlock<float> VyxAudioProcessor::sumBands (int numBands, int numChannels, int numFrames)
+{
+    for (int ch = 0; ch < numChannels; ++ch)
     {
         std::array<const float*, maxBands> bandChannels;
-        for (int b = 0; b < n; ++b)
-            bandChannels[(size_t) b] = splitter.getBand (b).getReadPointer (ch);
+        for (int band = 0; band < numBands; ++band)
+            bandChannels[(size_t) band] = splitter.getBand (band).getReadPointer (ch);
 
-        sumChannels (bandChannels.data(), n, sumBuffer.getWritePointer (ch), N);
+        sumChannels (bandChannels.data(), numBands, sumBuffer.getWritePointer (ch), numFrames);
     }
 
-    float wetDecibels = wet, dryDecibels = dry;
-    if (! dryWetMode)
-    {
-        const float x = mix / 100.0f;
-        wetDecibels = mixWetConversion (x, fractionToDecibels) + out;
-        dryDecibels = mixDryConversion (1.0f - x, fractionToDecibels) + out;
-    }
+    return firstSamples (sumBuffer, numChannels, numFrames);
+}
 
-    auto sum = firstSamples (sumBuffer, mainChannels, N);
-    wetGain.setGainLinear (wetConversion (wetDecibels, decibelsToGain));
+VyxAudioProcessor::MixLevels VyxAudioProcessor::getMixLevels (bool dryWetMode, float dryDecibels, float wetDecibels,
+                                                              float mixPercent, float outputDecibels) noexcept
+{
+    if (dryWetMode)
+        return { wetDecibels, dryDecibels };
+
+    // Mix and output: the mix shares the level between the paths, the output gain acts on both.
+    const float wetShare = mixPercent / 100.0f;
+    return { mixWetConversion (wetShare, cvx::dsp::gainToDecibels) + outputDecibels,
+             mixDryConversion (1.0f - wetShare, cvx::dsp::gainToDecibels) + outputDecibels };
+}
+
+void VyxAudioProcessor::applyWetGain (const juce::dsp::AudioBlock<float>& sum, float decibels)
+{
+    wetGain.setGainLinear (wetConversion (decibels, cvx::dsp::decibelsToGain));
     applyGain (wetGain, sum);
+}
 
-    outputSpectrum.pushBlock (sum);
+void VyxAudioProcessor::mixDryPath (juce::dsp::AudioBlock<float>& sum, int numBands, float decibels)
+{
+    auto dryBlock = firstSamples (dryBuffer, (int) sum.getNumChannels(), (int) sum.getNumSamples());
 
-    if (dryOn)
-    {
-        auto dryBlock = firstSamples (dryBuffer, mainChannels, N);
-        dryDelay.process (dryBlock);
+    // The lookahead that delays the wet path delays the dry path as well.
+    dryDelay.process (dryBlock);
 
-        // The dry signal takes the same phase as the summed bands: the all-pass of every
-        // crossover in use.
-        auto& simd = splitter.getSIMDInterface();
-        auto registers = simd.getRegisterBlock().getSubBlock (0, (size_t) N);
-        simd.toSIMD (dryBlock, registers);
-        splitter.processAllPassChain (registers, n);
-        simd.fromSIMD (registers, dryBlock);
+    // The dry signal takes the same phase as the summed bands: the all-pass of every
+    // crossover in use.
+    auto& simd = splitter.getSIMDInterface();
+    auto registers = simd.getRegisterBlock().getSubBlock (0, dryBlock.getNumSamples());
+    simd.toSIMD (dryBlock, registers);
+    splitter.processAllPassChain (registers, numBands);
+    simd.fromSIMD (registers, dryBlock);
 
-        dryGain.setGainLinear (dryConversion (dryDecibels, decibelsToGain));
-        applyGain (dryGain, dryBlock);
+    dryGain.setGainLinear (dryConversion (decibels, cvx::dsp::decibelsToGain));
+    applyGain (dryGain, dryBlock);
 
-        sum.add (dryBlock);
-    }
+    sum.add (dryBlock);
+}
 
-    if (limiterOn)
-        applyLimiter (N);
+void VyxAudioProcessor::downsample (const OversampledChunk& chunk, const juce::dsp::AudioBlock<float>& sum, bool limiterOn)
+{
+    for (size_t ch = 0; ch < sum.getNumChannels(); ++ch)
+        juce::FloatVectorOperations::copy (chunk.main.getChannelPointer (ch), sum.getChannelPointer (ch),
+                                           (int) sum.getNumSamples());
 
-    for (int ch = 0; ch < mainChannels; ++ch)
-        juce::FloatVectorOperations::copy (mainView.getChannelPointer ((size_t) ch), sumBuffer.getReadPointer (ch), N);
-
-    oversampler->processSamplesDown (hostView);
+    auto hostChannels = chunk.hostChannels;
+    oversampler->processSamplesDown (hostChannels);
 
     // The limiter holds its ceiling at the oversampled rate, but the down-sampling filter
     // rings past it on loud, bright material (by up to about 15 %): hold the ceiling at the
     // host rate as well, so the output never exceeds what the limiter promises.
     if (limiterOn && oversamplingFactor > 1)
-        for (size_t ch = 0; ch < hostView.getNumChannels(); ++ch)
-            juce::FloatVectorOperations::clip (hostView.getChannelPointer (ch), hostView.getChannelPointer (ch),
-                                               -limiterCeiling, limiterCeiling, (int) hostView.getNumSamples());
-}
-
-void VyxAudioProcessor::applyLimiter (int numSamples) noexcept
-{
-    const int numChannels = sumBuffer.getNumChannels();
-    limiterDetector.clear (0, numSamples);
-    auto* detector = limiterDetector.getWritePointer (0);
-
-    for (int ch = 0; ch < numChannels; ++ch)
-    {
-        const auto* x = sumBuffer.getReadPointer (ch);
-        for (int i = 0; i < numSamples; ++i)
-            detector[i] = std::max (detector[i], std::abs (x[i]));
-    }
-
-    float env = limiterEnvelope;
-    for (int i = 0; i < numSamples; ++i)
-    {
-        const float x = detector[i];
-        const float k = x > env ? limiterAttack : limiterRelease;
-        env = (env - x) * k + x;
-        detector[i] = env;
-    }
-    limiterEnvelope = env;
-
-    for (int ch = 0; ch < numChannels; ++ch)
-    {
-        auto* y = sumBuffer.getWritePointer (ch);
-        int i = 0;
-
-       #if JUCE_USE_SSE_INTRINSICS
-        // Four samples at a time; a sample under the ceiling is kept as it is.
-        const auto ceiling = _mm_set1_ps (limiterCeiling);
-        for (; i + 4 <= numSamples; i += 4)
-        {
-            const auto level = _mm_loadu_ps (detector + i);
-            const auto over = _mm_cmpgt_ps (level, ceiling);
-            const auto x = _mm_loadu_ps (y + i);
-            const auto limited = _mm_mul_ps (x, _mm_div_ps (ceiling, level));
-            _mm_storeu_ps (y + i, _mm_or_ps (_mm_and_ps (over, limited), _mm_andnot_ps (over, x)));
-        }
-       #endif
-
-        for (; i < numSamples; ++i)
-            if (detector[i] > limiterCeiling)
-                y[i] *= limiterCeiling / detector[i];
-    }
+        for (size_t ch = 0; ch < hostChannels.getNumChannels(); ++ch)
+            juce::FloatVectorOperations::clip (hostChannels.getChannelPointer (ch), hostChannels.getChannelPointer (ch),
+                                               -limiterCeiling, limiterCeiling, (int) hostChannels.getNumSamples());
 }
 
 void VyxAudioProcessor::readMeters (int band, float& level, float& compressedLevel)

@@ -33,3 +33,15 @@ bool ensureWindowManager();
 bool useWindowManager();
 
 } // namespace vyx::test
+
+namespace cvx
+{
+
+/** Names a fade state in test failure messages. */
+inline void PrintTo (AudioProcessor::FadeState state, std::ostream* os)
+{
+    const char* const names[] { "normal", "fadingOut", "silent", "fadingIn" };
+    *os << names[(int) state];
+}
+
+} // namespace cvx

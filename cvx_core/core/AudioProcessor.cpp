@@ -76,133 +76,188 @@ void AudioProcessor::processInternal (juce::AudioBuffer<float>& buffer, juce::Mi
     const juce::SpinLock::ScopedLockType processGuard (processLock);
     const juce::ScopedNoDenormals noDenormals;
 
-    const int numSamples = buffer.getNumSamples();
-    const int s = fadeState.load();
+    // One reading for the whole block: the fade below matches what the block went through.
+    const auto fade = fadeState.load();
 
-    if (s == 2)
+    if (fade == FadeState::silent)
     {
         if (! buffer.hasBeenCleared())
             buffer.clear();
         return;
     }
 
-    const int numIn = getTotalNumInputChannels();
-    const int numOut = getTotalNumOutputChannels();
-    if (numIn < numOut && ! buffer.hasBeenCleared())
-        for (int ch = numIn; ch < std::min (numOut, buffer.getNumChannels()); ++ch)
-            buffer.clear (ch, 0, numSamples);
+    clearChannelsWithoutInput (buffer);
 
     if (prepareLock.tryEnter())
     {
-        // The bypassed output is the input delayed by the latency the host compensates; it is
-        // taken before the engine overwrites the input.
-        const int bypassChannels = std::min (bypassDelay.getNumChannels(), buffer.getNumChannels());
-        const float bypassTarget = bypassed ? 1.0f : 0.0f;
-        if (! bypassMixKnown)
-        {
-            bypassMix = bypassTarget;
-            bypassMixKnown = true;
-        }
-
-        // A block longer than the host announced has no room for the delayed input beside the
-        // engine's output: it takes the host's choice at once, and a bypassed one skips the
-        // engine and is delayed in place.
-        const bool needsDelayedInput = bypassed || bypassMix != 0.0f;
-        const bool oversized = numSamples > bypassBuffer.getNumSamples();
-        const bool crossfading = needsDelayedInput && ! oversized;
-        if (needsDelayedInput && oversized)
-            bypassMix = bypassTarget;
-
-        if (bypassed && oversized)
-        {
-            delayInPlace (buffer, bypassChannels, numSamples);
-        }
-        else
-        {
-            if (crossfading)
-                readDelayedInput (buffer, bypassChannels, numSamples);
-            else
-                writeDelayLine (buffer, bypassChannels, numSamples);
-
-            const float p = (float) state.hostPosition.load();
-            const float t = (float) state.hostTempo.load();
-
-            float boundary = std::ceil (4.0f * p) * 0.25f;
-            if (boundary == p)
-                boundary += 0.25f;
-
-            const float seconds = (boundary - p) * 60.0f / t;
-            const double samples = (double) seconds * processSpec.sampleRate;
-            // Beyond int range (a tempo of 0) there is no split to make.
-            const int n = std::isfinite (samples) && std::abs (samples) < 2.0e9 ? (int) samples : 0;
-
-            if (n >= 2 && n <= numSamples)
-            {
-                processPiece (buffer, 0, n - 1);
-                processPiece (buffer, n - 1, numSamples - n + 1);
-            }
-            else
-            {
-                processPiece (buffer, 0, numSamples);
-            }
-
-            if (crossfading)
-                mixBypass (buffer, bypassChannels, numSamples, bypassTarget);
-        }
-
+        runEngine (buffer, bypassed);
         prepareLock.exit();
     }
     else
     {
+        // A preparation is rebuilding the engine: the audio thread does not wait for it.
         buffer.clear();
     }
 
-    const float step = fadeStep.load();
+    if (fade == FadeState::fadingOut)
+        fadeOut (buffer);
+    else if (fade == FadeState::fadingIn)
+        fadeIn (buffer);
+}
 
-    if (s == 1)
+void AudioProcessor::requestReprepare() noexcept
+{
+    auto current = fadeState.load();
+    while ((current == FadeState::normal || current == FadeState::fadingIn)
+           && ! fadeState.compare_exchange_weak (current, FadeState::fadingOut))
     {
-        const float g0 = fadeGain;
-        const float g1 = std::max (g0 - (float) numSamples * step, 0.0f);
-        buffer.applyGainRamp (0, numSamples, g0, g1);
-        fadeGain = g1;
-
-        if (g1 == 0.0f)
-        {
-            fadeState = 2;
-            juce::MessageManager::callAsync ([life = lifetime]
-            {
-                const juce::ScopedLock sl (life->lock);
-                if (life->owner != nullptr)
-                    life->owner->reprepare();
-            });
-        }
     }
-    else if (s == 3)
+}
+
+void AudioProcessor::clearChannelsWithoutInput (juce::AudioBuffer<float>& buffer)
+{
+    const int numIn = getTotalNumInputChannels();
+    const int numOut = getTotalNumOutputChannels();
+    if (numIn < numOut && ! buffer.hasBeenCleared())
+        for (int ch = numIn; ch < std::min (numOut, buffer.getNumChannels()); ++ch)
+            buffer.clear (ch, 0, buffer.getNumSamples());
+}
+
+void AudioProcessor::runEngine (juce::AudioBuffer<float>& buffer, bool bypassed)
+{
+    const int numSamples = buffer.getNumSamples();
+
+    // The bypassed output is the input delayed by the latency the host compensates; it is
+    // taken before the engine overwrites the input.
+    const int bypassChannels = std::min (bypassDelay.getNumChannels(), buffer.getNumChannels());
+    const float bypassTarget = bypassed ? 1.0f : 0.0f;
+    if (! bypassMixKnown)
     {
-        // The rebuilt engine is silent for its latency: the fade-in starts when its output
-        // arrives, not on the step where the signal appears.
-        const int held = std::min (fadeHold.load(), numSamples);
-        if (held > 0)
-        {
-            for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
-                buffer.clear (ch, 0, held);
-            fadeHold -= held;
-        }
-
-        const float g0 = fadeGain;
-        const float g1 = std::min (g0 + (float) (numSamples - held) * step, 1.0f);
-        if (numSamples > held)
-            buffer.applyGainRamp (held, numSamples - held, g0, g1);
-        fadeGain = g1;
-
-        // The editor may have asked for another fade-out during this block (3 -> 1); only a
-        // fade-in that still stands is finished here, so that request is not lost.
-        if (g1 == 1.0f)
-        {
-            int expected = 3;
-            fadeState.compare_exchange_strong (expected, 0);
-        }
+        bypassMix = bypassTarget;
+        bypassMixKnown = true;
     }
+
+    // A block longer than the host announced has no room for the delayed input beside the
+    // engine's output: it takes the host's choice at once, and a bypassed one skips the
+    // engine and is delayed in place.
+    const bool needsDelayedInput = bypassed || bypassMix != 0.0f;
+    const bool oversized = numSamples > bypassBuffer.getNumSamples();
+    const bool crossfading = needsDelayedInput && ! oversized;
+    if (needsDelayedInput && oversized)
+        bypassMix = bypassTarget;
+
+    if (bypassed && oversized)
+    {
+        delayInPlace (buffer, bypassChannels, numSamples);
+        return;
+    }
+
+    if (crossfading)
+        readDelayedInput (buffer, bypassChannels, numSamples);
+    else
+        writeDelayLine (buffer, bypassChannels, numSamples);
+
+    processOnTempoGrid (buffer);
+
+    if (crossfading)
+        mixBypass (buffer, bypassChannels, numSamples, bypassTarget);
+}
+
+void AudioProcessor::processOnTempoGrid (juce::AudioBuffer<float>& buffer)
+{
+    const int numSamples = buffer.getNumSamples();
+    const int cut = findSixteenthNoteCut (state.hostPosition.load(), state.hostTempo.load(),
+                                          processSpec.sampleRate, numSamples);
+
+    if (cut > 0)
+    {
+        processPiece (buffer, 0, cut);
+        processPiece (buffer, cut, numSamples - cut);
+    }
+    else
+    {
+        processPiece (buffer, 0, numSamples);
+    }
+}
+
+int AudioProcessor::findSixteenthNoteCut (double position, double tempo, double sampleRate, int numSamples) noexcept
+{
+    // Each engine call reads the parameters (with their modulation) once, at its start. Cutting
+    // the block where the host's grid passes a sixteenth note lets whatever follows the
+    // host's tempo change on the grid, not wherever the host's block happens to begin. The
+    // cut falls one sample before the boundary's whole-sample distance (a boundary 3000
+    // samples away gives 2999 samples, then the rest); a sixteenth closer than 2 samples, or
+    // past the block, gives no cut. The arithmetic is single precision, but for the last
+    // product.
+    const float quarterNotes = (float) position;
+    const float beatsPerMinute = (float) tempo;
+
+    // The next sixteenth after the position: one lying exactly on the grid is the one after.
+    float boundary = std::ceil (4.0f * quarterNotes) * 0.25f;
+    if (boundary == quarterNotes)
+        boundary += 0.25f;
+
+    const float seconds = (boundary - quarterNotes) * 60.0f / beatsPerMinute;
+    const double samples = (double) seconds * sampleRate;
+
+    // Beyond int range (a tempo of 0) there is no cut to make.
+    const int distance = std::isfinite (samples) && std::abs (samples) < 2.0e9 ? (int) samples : 0;
+
+    return distance >= 2 && distance <= numSamples ? distance - 1 : 0;
+}
+
+void AudioProcessor::fadeOut (juce::AudioBuffer<float>& buffer)
+{
+    const int numSamples = buffer.getNumSamples();
+    const float from = fadeGain;
+    const float to = std::max (from - (float) numSamples * fadeStep.load(), 0.0f);
+    buffer.applyGainRamp (0, numSamples, from, to);
+    fadeGain = to;
+
+    if (to == 0.0f)
+    {
+        fadeState = FadeState::silent;
+        postReprepare();
+    }
+}
+
+void AudioProcessor::fadeIn (juce::AudioBuffer<float>& buffer)
+{
+    const int numSamples = buffer.getNumSamples();
+
+    // The rebuilt engine is silent for its latency: the fade-in starts when its output
+    // arrives, not on the step where the signal appears.
+    const int held = std::min (fadeHold.load(), numSamples);
+    if (held > 0)
+    {
+        for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
+            buffer.clear (ch, 0, held);
+        fadeHold -= held;
+    }
+
+    const float from = fadeGain;
+    const float to = std::min (from + (float) (numSamples - held) * fadeStep.load(), 1.0f);
+    if (numSamples > held)
+        buffer.applyGainRamp (held, numSamples - held, from, to);
+    fadeGain = to;
+
+    // The editor may have asked for another fade-out during this block; only a fade-in that
+    // still stands is finished here, so that request is not lost.
+    if (to == 1.0f)
+    {
+        auto expected = FadeState::fadingIn;
+        fadeState.compare_exchange_strong (expected, FadeState::normal);
+    }
+}
+
+void AudioProcessor::postReprepare()
+{
+    juce::MessageManager::callAsync ([life = lifetime]
+    {
+        const juce::ScopedLock sl (life->lock);
+        if (life->owner != nullptr)
+            life->owner->reprepare();
+    });
 }
 
 void AudioProcessor::processPiece (juce::AudioBuffer<float>& buffer, int start, int length)
@@ -335,7 +390,7 @@ void AudioProcessor::reprepare()
         fadeHold = getLatencySamples();
     }
 
-    fadeState = 3;
+    fadeState = FadeState::fadingIn;
 }
 
 namespace

@@ -87,9 +87,23 @@ public:
     static constexpr double bypassFadeSeconds = 0.02;
 
     //==============================================================================
-    /** 0 normal, 1 fading out, 2 silent until the engine is re-prepared, 3 fading in.
-        Storing 1 starts a fade-out / re-prepare / fade-in cycle. */
-    std::atomic<int> fadeState { 0 };
+    /** Where the fade-out / re-prepare / fade-in cycle stands. */
+    enum class FadeState
+    {
+        normal,     // the engine's output as it is
+        fadingOut,  // the output fades to silence over 50 ms
+        silent,     // silence until the message thread has re-prepared the engine
+        fadingIn    // the re-prepared engine's output fades in over 50 ms
+    };
+
+    /** Asks for the engine to be rebuilt without a click (after the oversampling choice
+        changed): the output fades out, the message thread re-prepares the engine, and the
+        output fades in. A request during a fade-in turns it into a fade-out from the gain it
+        has reached; one while fading out or silent is served by the rebuild already coming.
+        Any thread. */
+    void requestReprepare() noexcept;
+
+    FadeState getFadeState() const noexcept { return fadeState.load(); }
 
     const ProcessSpec& getProcessSpec() const noexcept { return processSpec; }
     float getFadeGain() const noexcept { return fadeGain; }
@@ -122,7 +136,32 @@ protected:
 
 private:
     void runHostBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi, bool bypassed);
+
+    /** Output channels without an input channel start silent. */
+    void clearChannelsWithoutInput (juce::AudioBuffer<float>& buffer);
+
+    /** The engine's part of the frame: the bypass path and the engine calls. Prepare lock held. */
+    void runEngine (juce::AudioBuffer<float>& buffer, bool bypassed);
+
+    /** Calls the engine for the block, in two pieces where the host's tempo grid has a
+        sixteenth note inside it. */
+    void processOnTempoGrid (juce::AudioBuffer<float>& buffer);
+
+    /** Where a block of numSamples is cut for the next sixteenth note after the host position
+        (in quarter notes) at the tempo (beats per minute): the length of the first piece, or 0
+        for no cut. */
+    static int findSixteenthNoteCut (double position, double tempo, double sampleRate, int numSamples) noexcept;
+
     void processPiece (juce::AudioBuffer<float>& buffer, int start, int length);
+
+    /** One block of the fade-out; the block that reaches silence posts the re-prepare task. */
+    void fadeOut (juce::AudioBuffer<float>& buffer);
+
+    /** One block of the fade-in, after the rebuilt engine's latency has passed. */
+    void fadeIn (juce::AudioBuffer<float>& buffer);
+
+    /** Posts reprepare to the message thread, for as long as this processor lives. */
+    void postReprepare();
 
     /** Sizes the bypass path for the latency the engine has just reported. Prepare lock held. */
     void prepareBypass();
@@ -138,6 +177,8 @@ private:
 
     /** Mixes the bypass buffer into the engine's output, moving the mix towards the target. */
     void mixBypass (juce::AudioBuffer<float>& buffer, int numChannels, int numSamples, float target);
+
+    std::atomic<FadeState> fadeState { FadeState::normal };
 
     // The bypass path; only touched with the prepare lock held (the frame only tries it).
     juce::AudioBuffer<float> bypassDelay;  // ring of the last latency input samples per channel

@@ -1,9 +1,5 @@
 #pragma once
 
-#ifndef CVX_PRODUCT_NAME
- #define CVX_PRODUCT_NAME "Vyx"
-#endif
-
 namespace cvx
 {
 

@@ -1,7 +1,3 @@
-#if JUCE_USE_SSE_INTRINSICS
- #include <xmmintrin.h>
-#endif
-
 namespace cvx::dsp
 {
 
@@ -24,183 +20,148 @@ namespace
         return juce::jmin (limit, (int) (samples * (1.0 + 1.0e-6)));
     }
 
-    /** condition ? a : b, as a bit mask. Both values are then computed on every pass, so the
-        compiler keeps the gain loops branch-free and vectorises them, which it will not do
-        for a division it could move behind the condition. */
-    inline float bitSelect (bool condition, float a, float b) noexcept
-    {
-        std::uint32_t bitsA, bitsB;
-        std::memcpy (&bitsA, &a, sizeof (float));
-        std::memcpy (&bitsB, &b, sizeof (float));
-        const auto mask = 0u - (std::uint32_t) condition;
-        const auto bits = (bitsA & mask) | (bitsB & ~mask);
-        float result;
-        std::memcpy (&result, &bits, sizeof (float));
-        return result;
-    }
+    using namespace lanes;
+
+    // The gain curves and their loops are written once, over a Value that is one level or
+    // four (Lanes.h); every lane is bit-identical to the one-level form.
 
     /** The downward gain for level m: ((m - A) / R + A) / m above the threshold A, else 1. */
+    template <typename Value>
     struct DownwardCurve
     {
-        forcedinline float operator() (float m) const noexcept
+        DownwardCurve (float thresholdLevel, float ratioValue) noexcept
+            : threshold (thresholdLevel), ratio (ratioValue) {}
+
+        /** The same curve for another Value. */
+        template <typename Other>
+        explicit DownwardCurve (const DownwardCurve<Other>& other) noexcept
+            : threshold (other.threshold), ratio (other.ratio) {}
+
+        forcedinline Value operator() (Value level) const noexcept
         {
-            const auto reduced = ((m - thresh) / r + thresh) / m;
-            return bitSelect (m > thresh, reduced, 1.0f);
+            const auto reduced = divide (divide (level - threshold, ratio) + threshold, level);
+            return select (greaterThan (level, threshold), reduced, Value (1.0f));
         }
 
-        float thresh, r;
+        Value threshold, ratio;
     };
 
     /** The upward gain for level m: towards A - (A - m) / R below the threshold, with the ratio
         fading in between the lowest level and the fade-in level. */
+    template <typename Value>
     struct UpwardCurve
     {
-        forcedinline float operator() (float m) const noexcept
+        UpwardCurve (float thresholdLevel, float ratioValue, float fadeIn, float slope, float lowest) noexcept
+            : threshold (thresholdLevel), ratioMinusOne (ratioValue - 1.0f),
+              fadeInLevel (fadeIn), fadeSlope (slope), lowestLevel (lowest) {}
+
+        /** The same curve for another Value. */
+        template <typename Other>
+        explicit UpwardCurve (const UpwardCurve<Other>& other) noexcept
+            : threshold (other.threshold), ratioMinusOne (other.ratioMinusOne),
+              fadeInLevel (other.fadeInLevel), fadeSlope (other.fadeSlope), lowestLevel (other.lowestLevel) {}
+
+        forcedinline Value operator() (Value level) const noexcept
         {
-            const auto u = (fadeInLevel - m) * fadeSlope;
-            const auto fade = bitSelect (u < 0.0f, 1.0f, bitSelect (u > 1.0f, 0.0f, 1.0f - u));
-            const auto effectiveRatio = fade * ratioMinusOne + 1.0f;
-            const auto raised = (thresh - (thresh - m) / effectiveRatio) / (m < 1e-20f ? 1e-20f : m);
-            return bitSelect ((thresh > m) & (m > lowestLevel), raised, 1.0f);
+            const Value one (1.0f), zero (0.0f), tiny (1e-20f);
+            // 0 at the fade-in level and above, 1 at the lowest level.
+            const auto fadeOut = (fadeInLevel - level) * fadeSlope;
+            const auto fade = select (greaterThan (zero, fadeOut), one,
+                                      select (greaterThan (fadeOut, one), zero, one - fadeOut));
+            const auto effectiveRatio = fade * ratioMinusOne + one;
+            const auto floored = select (greaterThan (tiny, level), tiny, level);
+            const auto raised = divide (threshold - divide (threshold - level, effectiveRatio), floored);
+            return select (both (greaterThan (threshold, level), greaterThan (level, lowestLevel)), raised, one);
         }
 
-        float thresh, ratioMinusOne, fadeInLevel, fadeSlope, lowestLevel;
+        Value threshold, ratioMinusOne, fadeInLevel, fadeSlope, lowestLevel;
     };
 
-   #if JUCE_USE_SSE_INTRINSICS
-    /** condition ? a : b for each lane of a comparison mask. */
-    forcedinline __m128 select (__m128 condition, __m128 a, __m128 b) noexcept
+    /** Samples n .. n + width - 1 of both channels times the curve of their levels (width 1
+        for a float curve, 4 for a register curve); returns the gains. */
+    template <typename Value, template <typename> class Curve>
+    forcedinline Value scaleStereo (const Curve<Value>& curve, const float* levels, float* left, float* right,
+                                    int n) noexcept
     {
-        return _mm_or_ps (_mm_and_ps (condition, a), _mm_andnot_ps (condition, b));
+        const auto gains = curve (loadValue<Value> (levels + n));
+        store (left + n, loadValue<Value> (left + n) * gains);
+        store (right + n, loadValue<Value> (right + n) * gains);
+        return gains;
     }
 
-    /** DownwardCurve on four levels: the same operations in the same order, so every lane is
-        bit-identical to the scalar form. */
-    struct DownwardCurve4
+    /** scaleStereo behind the delay ring: the slots hand out the samples from a ring's length
+        ago, times the gains, and keep the new ones. */
+    template <typename Value, template <typename> class Curve>
+    forcedinline Value scaleStereoDelayed (const Curve<Value>& curve, const float* levels, float* left, float* right,
+                                           float* slotLeft, float* slotRight, int n) noexcept
     {
-        explicit DownwardCurve4 (const DownwardCurve& c) noexcept
-            : thresh (_mm_set1_ps (c.thresh)), r (_mm_set1_ps (c.r)) {}
-
-        forcedinline __m128 operator() (__m128 m) const noexcept
-        {
-            const auto reduced = _mm_div_ps (_mm_add_ps (_mm_div_ps (_mm_sub_ps (m, thresh), r), thresh), m);
-            return select (_mm_cmpgt_ps (m, thresh), reduced, _mm_set1_ps (1.0f));
-        }
-
-        __m128 thresh, r;
-    };
-
-    /** UpwardCurve on four levels, bit-identical lane by lane. */
-    struct UpwardCurve4
-    {
-        explicit UpwardCurve4 (const UpwardCurve& c) noexcept
-            : thresh (_mm_set1_ps (c.thresh)), ratioMinusOne (_mm_set1_ps (c.ratioMinusOne)),
-              fadeInLevel (_mm_set1_ps (c.fadeInLevel)), fadeSlope (_mm_set1_ps (c.fadeSlope)),
-              lowestLevel (_mm_set1_ps (c.lowestLevel)) {}
-
-        forcedinline __m128 operator() (__m128 m) const noexcept
-        {
-            const auto one = _mm_set1_ps (1.0f), zero = _mm_setzero_ps(), tiny = _mm_set1_ps (1e-20f);
-            const auto u = _mm_mul_ps (_mm_sub_ps (fadeInLevel, m), fadeSlope);
-            const auto fade = select (_mm_cmplt_ps (u, zero), one, select (_mm_cmpgt_ps (u, one), zero, _mm_sub_ps (one, u)));
-            const auto effectiveRatio = _mm_add_ps (_mm_mul_ps (fade, ratioMinusOne), one);
-            const auto floored = select (_mm_cmplt_ps (m, tiny), tiny, m);
-            const auto raised = _mm_div_ps (_mm_sub_ps (thresh, _mm_div_ps (_mm_sub_ps (thresh, m), effectiveRatio)), floored);
-            return select (_mm_and_ps (_mm_cmpgt_ps (thresh, m), _mm_cmpgt_ps (m, lowestLevel)), raised, one);
-        }
-
-        __m128 thresh, ratioMinusOne, fadeInLevel, fadeSlope, lowestLevel;
-    };
-
-    /** The last lane: the gain of the last of four samples. */
-    forcedinline float lastLane (__m128 x) noexcept
-    {
-        return _mm_cvtss_f32 (_mm_shuffle_ps (x, x, _MM_SHUFFLE (3, 3, 3, 3)));
+        const auto gains = curve (loadValue<Value> (levels + n));
+        const auto delayedLeft = loadValue<Value> (slotLeft + n);
+        const auto delayedRight = loadValue<Value> (slotRight + n);
+        store (slotLeft + n, loadValue<Value> (left + n));
+        store (slotRight + n, loadValue<Value> (right + n));
+        store (left + n, delayedLeft * gains);
+        store (right + n, delayedRight * gains);
+        return gains;
     }
-
-    forcedinline DownwardCurve4 fourLanes (const DownwardCurve& c) noexcept { return DownwardCurve4 (c); }
-    forcedinline UpwardCurve4 fourLanes (const UpwardCurve& c) noexcept { return UpwardCurve4 (c); }
-   #endif
 
     /** Both channels of a stereo band times the curve of the detector level, in one pass, so
         the gain of a sample is computed once and never stored. Four samples at a time where
         the processor has four-lane registers: at small blocks the compiler's own vector loop
-        spends more on its set-up and remainder than on the samples. */
-    template <typename Curve>
-    void applyStereo (Curve curve, const float* __restrict levels, float* __restrict left,
+        spends more on its set-up and remainder than on the samples. lastGain becomes the gain
+        of the last sample. */
+    template <template <typename> class Curve>
+    void applyStereo (const Curve<float>& oneLevel, const float* __restrict levels, float* __restrict left,
                       float* __restrict right, int numSamples, float& lastGain) noexcept
     {
         int n = 0;
 
-       #if JUCE_USE_SSE_INTRINSICS
-        const auto curve4 = fourLanes (curve);
-        auto gains = _mm_set1_ps (lastGain);
+       #if CVX_USE_SSE_INTRINSICS
+        const Curve<Lanes> fourLevels (oneLevel);
+        Lanes gains (lastGain);
 
         for (; n + 4 <= numSamples; n += 4)
-        {
-            gains = curve4 (_mm_loadu_ps (levels + n));
-            _mm_storeu_ps (left + n, _mm_mul_ps (_mm_loadu_ps (left + n), gains));
-            _mm_storeu_ps (right + n, _mm_mul_ps (_mm_loadu_ps (right + n), gains));
-        }
+            gains = scaleStereo (fourLevels, levels, left, right, n);
 
         lastGain = lastLane (gains);
        #endif
 
         for (; n < numSamples; ++n)
-        {
-            const auto t = curve (levels[n]);
-            left[n] *= t;
-            right[n] *= t;
-            lastGain = t;
-        }
+            lastGain = scaleStereo (oneLevel, levels, left, right, n);
     }
 
     /** applyStereo behind a delay of `length` samples: each ring slot hands out the sample from
         `length` samples ago and keeps the new one. Returns the ring position after the block. */
-    template <typename Curve>
-    int applyStereoDelayed (Curve curve, const float* levels, float* left, float* right,
+    template <template <typename> class Curve>
+    int applyStereoDelayed (const Curve<float>& oneLevel, const float* levels, float* left, float* right,
                             float* ringLeft, float* ringRight, int length, int position, int numSamples,
                             float& lastGain) noexcept
     {
+       #if CVX_USE_SSE_INTRINSICS
+        const Curve<Lanes> fourLevels (oneLevel);
+       #endif
+
         for (int done = 0; done < numSamples;)
         {
             const auto chunk = juce::jmin (numSamples - done, length - position);
-            const auto* __restrict level = levels + done;
-            auto* __restrict l = left + done;
-            auto* __restrict r = right + done;
-            auto* __restrict slotL = ringLeft + position;
-            auto* __restrict slotR = ringRight + position;
+            const auto* __restrict chunkLevels = levels + done;
+            auto* __restrict chunkLeft = left + done;
+            auto* __restrict chunkRight = right + done;
+            auto* __restrict slotLeft = ringLeft + position;
+            auto* __restrict slotRight = ringRight + position;
             int k = 0;
 
-           #if JUCE_USE_SSE_INTRINSICS
-            const auto curve4 = fourLanes (curve);
-            auto gains = _mm_set1_ps (lastGain);
+           #if CVX_USE_SSE_INTRINSICS
+            Lanes gains (lastGain);
 
             for (; k + 4 <= chunk; k += 4)
-            {
-                gains = curve4 (_mm_loadu_ps (level + k));
-                const auto delayedL = _mm_loadu_ps (slotL + k);
-                const auto delayedR = _mm_loadu_ps (slotR + k);
-                _mm_storeu_ps (slotL + k, _mm_loadu_ps (l + k));
-                _mm_storeu_ps (slotR + k, _mm_loadu_ps (r + k));
-                _mm_storeu_ps (l + k, _mm_mul_ps (delayedL, gains));
-                _mm_storeu_ps (r + k, _mm_mul_ps (delayedR, gains));
-            }
+                gains = scaleStereoDelayed (fourLevels, chunkLevels, chunkLeft, chunkRight, slotLeft, slotRight, k);
 
             lastGain = lastLane (gains);
            #endif
 
             for (; k < chunk; ++k)
-            {
-                const auto t = curve (level[k]);
-                const auto delayedL = slotL[k];
-                const auto delayedR = slotR[k];
-                slotL[k] = l[k];
-                slotR[k] = r[k];
-                l[k] = delayedL * t;
-                r[k] = delayedR * t;
-                lastGain = t;
-            }
+                lastGain = scaleStereoDelayed (oneLevel, chunkLevels, chunkLeft, chunkRight, slotLeft, slotRight, k);
 
             done += chunk;
             position += chunk;
@@ -278,12 +239,18 @@ void Compressor::setLookahead (float seconds)
         delayPosition = 0;
     }
 
+    // Milliseconds of attack plus seconds of lookahead, as in setAttack.
     effectiveAttackTime.store (attack.load() + seconds);
     updateAttackCoefficient();
 }
 
 void Compressor::setAttack (float milliseconds)
 {
+    // The effective attack adds the lookahead, in seconds, to the attack, in milliseconds. For
+    // the upward compressors (about 0.008 s of lookahead, an attack of 0.0064 ms) that gives a
+    // time constant of about 0.0144 ms, far below one sample: their envelope follows a rise
+    // at once, which is how the design sounds. It is not a unit slip to correct; changing it
+    // changes the product's sound.
     attack.store (milliseconds, std::memory_order_relaxed);
     effectiveAttackTime.store (milliseconds + lookaheadTime.load (std::memory_order_relaxed),
                                std::memory_order_relaxed);
@@ -438,7 +405,7 @@ void Compressor::gatherEnvelopes (Compressor* const* compressors, int count, int
     }
 }
 
-#if JUCE_USE_SSE_INTRINSICS
+#if CVX_USE_SSE_INTRINSICS
 namespace
 {
     /** Four envelopes in the lanes of one register, each stepped exactly as smooth steps one. */
@@ -629,7 +596,7 @@ void Compressor::feedDetectors (Compressor* const* compressors,
                                 const juce::dsp::AudioBlock<float>* sources,
                                 int count) noexcept
 {
-   #if JUCE_USE_SSE_INTRINSICS
+   #if CVX_USE_SSE_INTRINSICS
     // Up to eight envelopes in two registers; any detector longer than the shortest finishes
     // on its own.
     constexpr int registerGroup = 8;
@@ -699,34 +666,29 @@ void Compressor::feedDetectors (Compressor* const* compressors,
    #endif
 }
 
-void Compressor::computeGains (const float* levels, float* gainsOut, int numSamples, float thresh, float r) const noexcept
+void Compressor::computeGains (const float* levels, float* gainsOut, int numSamples, float thresholdLevel,
+                               float ratioValue) const noexcept
 {
     // The curves are evaluated for every level and then selected; the discarded value may be
     // inf or NaN (level 0), which is never used.
+    const auto fill = [&] (const auto& curve)
+    {
+        for (int n = 0; n < numSamples; ++n)
+            gainsOut[n] = curve (levels[n]);
+    };
+
     if (mode == downward)
-    {
-        const DownwardCurve curve { thresh, r };
-
-        for (int n = 0; n < numSamples; ++n)
-            gainsOut[n] = curve (levels[n]);
-    }
+        fill (DownwardCurve<float> (thresholdLevel, ratioValue));
     else if (mode == upward)
-    {
-        const UpwardCurve curve { thresh, r - 1.0f, fadeInLevel, fadeSlope, lowestLevel };
-
-        for (int n = 0; n < numSamples; ++n)
-            gainsOut[n] = curve (levels[n]);
-    }
+        fill (UpwardCurve<float> (thresholdLevel, ratioValue, fadeInLevel, fadeSlope, lowestLevel));
     else
-    {
         juce::FloatVectorOperations::fill (gainsOut, 1.0f, numSamples);
-    }
 }
 
 void Compressor::applyCompression (juce::dsp::AudioBlock<float>& block) noexcept
 {
-    const auto thresh = threshold.load (std::memory_order_relaxed);
-    const auto r = ratio.load (std::memory_order_relaxed);
+    const auto thresholdLevel = threshold.load (std::memory_order_relaxed);
+    const auto ratioValue = ratio.load (std::memory_order_relaxed);
     detector.setNotClear();
 
     jassert (block.getNumSamples() <= (size_t) detector.getNumSamples());
@@ -738,90 +700,99 @@ void Compressor::applyCompression (juce::dsp::AudioBlock<float>& block) noexcept
         return;
 
     const auto* levels = detector.getReadPointer (0);
-    const auto length = delaySamples;
 
-    if (numChannels == 2 && (mode == downward || mode == upward))
+    // The bands are stereo: the curve and both channels in one pass, which also hands back the
+    // gain of the last sample for the meter.
+    const auto lastGain = numChannels == 2 && (mode == downward || mode == upward)
+                              ? applyToStereo (block, levels, numSamples, thresholdLevel, ratioValue)
+                              : applyToChannels (block, levels, numSamples, numChannels, thresholdLevel, ratioValue);
+
+    publishMeters (numChannels, levels[numSamples - 1], lastGain);
+}
+
+float Compressor::applyToStereo (juce::dsp::AudioBlock<float>& block, const float* levels, int numSamples,
+                                 float thresholdLevel, float ratioValue) noexcept
+{
+    auto* left = block.getChannelPointer (0);
+    auto* right = block.getChannelPointer (1);
+    float lastGain = 1.0f;
+
+    const auto run = [&] (const auto& curve)
     {
-        // The bands are stereo: the curve and both channels in one pass, which also hands back
-        // the gain of the last sample for the meter.
-        float lastGain = 1.0f;
-        const auto run = [&] (auto curve)
-        {
-            auto* left = block.getChannelPointer (0);
-            auto* right = block.getChannelPointer (1);
-
-            if (length == 0)
-                applyStereo (curve, levels, left, right, numSamples, lastGain);
-            else
-                delayPosition = applyStereoDelayed (curve, levels, left, right, delayBuffer.getWritePointer (0),
-                                                    delayBuffer.getWritePointer (1), length, delayPosition, numSamples,
-                                                    lastGain);
-        };
-
-        if (mode == downward)
-            run (DownwardCurve { thresh, r });
+        if (delaySamples == 0)
+            applyStereo (curve, levels, left, right, numSamples, lastGain);
         else
-            run (UpwardCurve { thresh, r - 1.0f, fadeInLevel, fadeSlope, lowestLevel });
+            delayPosition = applyStereoDelayed (curve, levels, left, right, delayBuffer.getWritePointer (0),
+                                                delayBuffer.getWritePointer (1), delaySamples, delayPosition,
+                                                numSamples, lastGain);
+    };
 
-        const auto lastLevel = levels[numSamples - 1];
+    if (mode == downward)
+        run (DownwardCurve<float> (thresholdLevel, ratioValue));
+    else
+        run (UpwardCurve<float> (thresholdLevel, ratioValue, fadeInLevel, fadeSlope, lowestLevel));
 
-        for (int c = 0; c < 2; ++c)
-        {
-            envelopeMeters[(size_t) c]->store (lastLevel, std::memory_order_relaxed);
-            gainMeters[(size_t) c]->store (lastGain, std::memory_order_relaxed);
-        }
+    return lastGain;
+}
 
-        return;
-    }
+float Compressor::applyToChannels (juce::dsp::AudioBlock<float>& block, const float* levels, int numSamples,
+                                   int numChannels, float thresholdLevel, float ratioValue) noexcept
+{
+    auto* gainValues = gains.get();
+    computeGains (levels, gainValues, numSamples, thresholdLevel, ratioValue);
 
-    auto* g = gains.get();
-    computeGains (levels, g, numSamples, thresh, r);
-
-    if (length == 0)
+    if (delaySamples == 0)
     {
         for (int c = 0; c < numChannels; ++c)
-            juce::FloatVectorOperations::multiply (block.getChannelPointer ((size_t) c), g, numSamples);
+            juce::FloatVectorOperations::multiply (block.getChannelPointer ((size_t) c), gainValues, numSamples);
     }
     else
     {
         auto position = delayPosition;
 
         for (int c = 0; c < numChannels; ++c)
-        {
-            auto* x = block.getChannelPointer ((size_t) c);
-            auto* ring = delayBuffer.getWritePointer (c);
-            position = delayPosition;
-
-            for (int done = 0; done < numSamples;)
-            {
-                const auto chunk = juce::jmin (numSamples - done, length - position);
-                auto* __restrict slot = ring + position;
-                auto* __restrict io = x + done;
-                const auto* __restrict gain = g + done;
-
-                // The ring slot holds the sample from `length` samples ago; it hands that one
-                // out and keeps the new one.
-                for (int k = 0; k < chunk; ++k)
-                {
-                    const auto delayed = slot[k];
-                    slot[k] = io[k];
-                    io[k] = delayed * gain[k];
-                }
-
-                done += chunk;
-                position += chunk;
-
-                if (position == length)
-                    position = 0;
-            }
-        }
+            position = delayChannel (block.getChannelPointer ((size_t) c), delayBuffer.getWritePointer (c),
+                                     gainValues, numSamples);
 
         delayPosition = position;
     }
 
-    const auto lastLevel = levels[numSamples - 1];
-    const auto lastGain = g[numSamples - 1];
+    return gainValues[numSamples - 1];
+}
 
+int Compressor::delayChannel (float* samples, float* ring, const float* gainValues, int numSamples) const noexcept
+{
+    const auto length = delaySamples;
+    auto position = delayPosition;
+
+    for (int done = 0; done < numSamples;)
+    {
+        const auto chunk = juce::jmin (numSamples - done, length - position);
+        auto* __restrict slot = ring + position;
+        auto* __restrict io = samples + done;
+        const auto* __restrict gain = gainValues + done;
+
+        // The ring slot holds the sample from `length` samples ago; it hands that one out and
+        // keeps the new one.
+        for (int k = 0; k < chunk; ++k)
+        {
+            const auto delayed = slot[k];
+            slot[k] = io[k];
+            io[k] = delayed * gain[k];
+        }
+
+        done += chunk;
+        position += chunk;
+
+        if (position == length)
+            position = 0;
+    }
+
+    return position;
+}
+
+void Compressor::publishMeters (int numChannels, float lastLevel, float lastGain) noexcept
+{
     for (int c = 0; c < numChannels; ++c)
     {
         envelopeMeters[(size_t) c]->store (lastLevel, std::memory_order_relaxed);

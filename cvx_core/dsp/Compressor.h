@@ -26,7 +26,7 @@ public:
     void setLookahead (float seconds);
 
     /** Attack in ms. The effective attack time used for the coefficient is the attack plus
-        the lookahead time. */
+        the lookahead time, which is in seconds: see the note at the definition. */
     void setAttack (float milliseconds);
 
     /** Release in ms. */
@@ -94,7 +94,24 @@ private:
     template <int numRegisters>
     static void detectAndSmoothStereo (Compressor* const* compressors, const juce::dsp::AudioBlock<float>* sources,
                                        int count, int length) noexcept;
-    void computeGains (const float* levels, float* gainsOut, int numSamples, float thresh, float r) const noexcept;
+    void computeGains (const float* levels, float* gainsOut, int numSamples, float thresholdLevel,
+                       float ratioValue) const noexcept;
+
+    /** The curve on both channels of a stereo block, behind the lookahead delay; returns the
+        gain of the last sample. */
+    float applyToStereo (juce::dsp::AudioBlock<float>& block, const float* levels, int numSamples,
+                         float thresholdLevel, float ratioValue) noexcept;
+
+    /** The curve on any number of channels, through the gain buffer; returns the last gain. */
+    float applyToChannels (juce::dsp::AudioBlock<float>& block, const float* levels, int numSamples,
+                           int numChannels, float thresholdLevel, float ratioValue) noexcept;
+
+    /** One channel through its lookahead ring and times the gains; returns the ring position
+        after the block. */
+    int delayChannel (float* samples, float* ring, const float* gainValues, int numSamples) const noexcept;
+
+    /** The meters of every channel: the last detector level and the last gain. */
+    void publishMeters (int numChannels, float lastLevel, float lastGain) noexcept;
 
     float sampleRate = 44100.0f;
     int maximumBlockSize = 1;

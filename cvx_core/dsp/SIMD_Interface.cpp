@@ -1,4 +1,4 @@
-#if JUCE_USE_SSE_INTRINSICS
+#if CVX_USE_SSE_INTRINSICS
  #include <xmmintrin.h>
 #endif
 
@@ -135,7 +135,7 @@ void SIMD_Interface::spread (const Register* in, float* const* channels, size_t 
     float* const d3 = channels[3];
     size_t n = 0;
 
-   #if JUCE_USE_SSE_INTRINSICS
+   #if CVX_USE_SSE_INTRINSICS
     // Four frames at a time: four registers transposed into four runs of one lane each.
     for (; n + 4 <= numFrames; n += 4)
     {

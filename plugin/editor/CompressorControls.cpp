@@ -74,7 +74,13 @@ void CompressorControls::arrangeBands()
 
         // The last band's crossover sits at the top of the range: splitting it halves the
         // range up to there, and the engine's top band reaches the end of the spectrum.
-        if (span.last && band.compressors.crossover->getModulatedNormalisedValue() != 1.0f)
+        // The pin is a host edit, so it waits until the panel is on screen. An editor still
+        // being built runs inside the host's view request, where the framework's wrapper may
+        // not yet take this thread for its message thread (on Linux, until the host attaches
+        // the view) and then drops the edit: the host would never hear of the move. And some
+        // hosts build an editor and drop it at once, only to learn that there is one. The
+        // first tick on screen pins.
+        if (span.last && band.compressors.crossover->getModulatedNormalisedValue() != 1.0f && isShowing())
         {
             band.compressors.crossover->push0to1 (1.0f);
 

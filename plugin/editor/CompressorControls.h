@@ -19,9 +19,9 @@ public:
     ~CompressorControls() override;
 
     /** Shows, hides, links and places the eight bands from "NUM" and the modulated crossovers,
-        and pins the last band's crossover to the top of its range (one host gesture when it
-        is not there). Called by the editor's 16 ms timer, by resized and after a split or a
-        removal. Allocates nothing once the crossovers rest. */
+        and, while the panel is on screen, pins the last band's crossover to the top of its
+        range (one host gesture when it is not there). Called by the editor's 16 ms timer, by
+        resized and after a split or a removal. Allocates nothing once the crossovers rest. */
     void arrangeBands();
 
     /** Fills path with a meter curve through one point per band: flat across the middle of

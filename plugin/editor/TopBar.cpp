@@ -3,11 +3,6 @@
 namespace
 {
     const juce::Identifier paramType { "PARAM" }, idKey { "id" }, valueKey { "value" };
-
-    float decibelsToGain (float dB)
-    {
-        return dB > -100.0f ? std::pow (10.0f, dB / 20.0f) : 0.0f;
-    }
 } // namespace
 
 TopBar::TopBar (VyxAudioProcessor& p)
@@ -66,8 +61,8 @@ void TopBar::migrateLegacyPreset (juce::ValueTree& preset)
     auto parameters = preset.getChildWithName (cvx::State::parametersID);
 
     const auto out = readParameter (parameters, Layout::OUT_GAIN.id, 0.0f);
-    const auto dry = decibelsToGain (readParameter (parameters, Layout::DRY_GAIN.id, -80.0f));
-    const auto wet = decibelsToGain (readParameter (parameters, Layout::WET_GAIN.id, 0.0f));
+    const auto dry = cvx::dsp::decibelsToGain (readParameter (parameters, Layout::DRY_GAIN.id, -80.0f));
+    const auto wet = cvx::dsp::decibelsToGain (readParameter (parameters, Layout::WET_GAIN.id, 0.0f));
     const auto sum = dry + wet;
 
     // Both paths silent: the ratio has no value. All wet keeps the processed sound, and the
@@ -78,21 +73,12 @@ void TopBar::migrateLegacyPreset (juce::ValueTree& preset)
         return;
     }
 
-    const auto level = std::max (20.0f * std::log10 (sum), -100.0f);
+    const auto level = cvx::dsp::gainToDecibels (sum);
     writeParameter (parameters, mixId, wet / sum * 100.0f);
     writeParameter (parameters, Layout::OUT_GAIN.id, out + level);
 }
 
 //==============================================================================
-void TopBar::requestFadeCycle()
-{
-    auto& fade = processor.fadeState;
-    int current = fade.load();
-    while ((current == 0 || current == 3) && ! fade.compare_exchange_weak (current, 1))
-    {
-    }
-}
-
 void TopBar::addSettingsToPopupMenu (juce::PopupMenu& menu)
 {
     auto switches = state.properties;
@@ -107,8 +93,9 @@ void TopBar::addSettingsToPopupMenu (juce::PopupMenu& menu)
         menu.addItem (factors[stages], true, over == stages, [safe, attributes, stages]() mutable
         {
             attributes.setProperty (Attributes::oversampler, stages, nullptr);
+            // The rebuild reads the new choice; one already on its way reads it as well.
             if (safe != nullptr)
-                safe->requestFadeCycle();
+                safe->processor.requestReprepare();
         });
     }
 

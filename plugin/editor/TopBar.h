@@ -27,11 +27,6 @@ public:
         is left alone. */
     static void writeParameter (juce::ValueTree& parameters, const juce::Identifier& id, float value);
 
-    /** Starts a fade-out, re-prepare and fade-in cycle unless one is already on its way to a
-        rebuild (fading out, or silent until the rebuild runs): that rebuild reads the new
-        oversampling choice, and a second request would queue a second rebuild. */
-    void requestFadeCycle();
-
     const juce::Identifier legacyTreeType { "PARAMETERS" };
     VyxAudioProcessor& processor;
 

@@ -1,19 +1,30 @@
 #include "TestSupport.h"
 #include "plugin/PluginProcessor.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <iostream>
 
 namespace
 {
 
 using cvx::VersionManager;
 
-/** A one-route HTTP server on 127.0.0.1 with an ephemeral port. Each connection gets the
-    current reply and is closed; the request lines are recorded. */
+/** What the test server does with each connection it accepts. */
+enum class Behaviour
+{
+    answer, // reads the request, sends the current reply and closes
+    close,  // closes the connection at once, before reading anything
+    hold,   // reads the request and keeps the connection open without a word until released
+};
+
+/** A one-route HTTP server on 127.0.0.1 with an ephemeral port. It handles each connection as
+    its current behaviour says; the request lines it reads are recorded. */
 class TinyHttpServer : private juce::Thread
 {
 public:
-    TinyHttpServer() : juce::Thread ("Tiny HTTP server")
+    explicit TinyHttpServer (Behaviour initialBehaviour = Behaviour::answer)
+        : juce::Thread ("Tiny HTTP server"), behaviour (initialBehaviour)
     {
         if (listener.createListener (0, "127.0.0.1"))
             startThread();
@@ -27,6 +38,14 @@ public:
 
     bool isListening() const { return isThreadRunning() && listener.getBoundPort() > 0; }
     int getPort() const { return listener.getBoundPort(); }
+
+    /** The address the version manager queries, on this server. */
+    juce::String getAddress() const
+    {
+        return "http://127.0.0.1:" + juce::String (getPort()) + "/product_version";
+    }
+
+    void setBehaviour (Behaviour newBehaviour) { behaviour = newBehaviour; }
 
     void setReply (const juce::String& statusLine, const juce::String& contentType, const juce::String& body)
     {
@@ -44,6 +63,8 @@ public:
         return requestLines;
     }
 
+    int getNumRequests() const { return getRequestLines().size(); }
+    int getNumConnections() const { return connections.load(); }
     int getNumAnswered() const { return answered.load(); }
 
     void clearRequests()
@@ -51,6 +72,16 @@ public:
         const juce::ScopedLock sl (lock);
         requestLines.clear();
         answered = 0;
+        connections = 0;
+    }
+
+    /** Sends the current reply on every held connection and closes it. Any thread. */
+    void releaseHeldConnections()
+    {
+        const juce::ScopedLock sl (lock);
+        for (auto& client : held)
+            respond (*client, reply);
+        held.clear();
     }
 
 private:
@@ -61,12 +92,33 @@ private:
             if (listener.waitUntilReady (true, 20) != 1)
                 continue;
 
-            if (std::unique_ptr<juce::StreamingSocket> client { listener.waitForNextConnection() })
-                answer (*client);
+            std::unique_ptr<juce::StreamingSocket> client { listener.waitForNextConnection() };
+            if (client == nullptr)
+                continue;
+
+            ++connections;
+            switch (behaviour.load())
+            {
+                case Behaviour::close:
+                    client->close();
+                    break;
+
+                case Behaviour::answer:
+                    answer (*client);
+                    break;
+
+                case Behaviour::hold:
+                {
+                    readRequest (*client);
+                    const juce::ScopedLock sl (lock);
+                    held.push_back (std::move (client));
+                    break;
+                }
+            }
         }
     }
 
-    void answer (juce::StreamingSocket& client)
+    void readRequest (juce::StreamingSocket& client)
     {
         juce::MemoryBlock received;
         const auto headerEnd = [&] { return received.toString().contains ("\r\n\r\n"); };
@@ -83,26 +135,58 @@ private:
             received.append (buffer, (size_t) n);
         }
 
+        const juce::ScopedLock sl (lock);
+        requestLines.add (received.toString().upToFirstOccurrenceOf ("\r\n", false, false));
+    }
+
+    void answer (juce::StreamingSocket& client)
+    {
+        readRequest (client);
+
         juce::String response;
         {
             const juce::ScopedLock sl (lock);
-            requestLines.add (received.toString().upToFirstOccurrenceOf ("\r\n", false, false));
             response = reply;
         }
 
         // Counted before the reply goes out: once the client has read it, the test may look at
         // the count at once, while this thread may not yet have been scheduled again.
         ++answered;
+        respond (client, response);
+    }
+
+    static void respond (juce::StreamingSocket& client, const juce::String& response)
+    {
         client.write (response.toRawUTF8(), (int) response.getNumBytesAsUTF8());
         client.close();
     }
 
     juce::StreamingSocket listener;
+    std::atomic<Behaviour> behaviour;
     juce::CriticalSection lock;
     juce::String reply;
     juce::StringArray requestLines;
-    std::atomic<int> answered { 0 };
+    std::vector<std::unique_ptr<juce::StreamingSocket>> held;
+    std::atomic<int> answered { 0 }, connections { 0 };
 };
+
+/** Milliseconds that the call takes, on a steady clock. */
+template <typename Function>
+double millisecondsTaken (Function&& function)
+{
+    const auto start = std::chrono::steady_clock::now();
+    function();
+    return std::chrono::duration<double, std::milli> (std::chrono::steady_clock::now() - start).count();
+}
+
+/** A destruction that waited for the service would take the request's time-out (seconds);
+    an aborted one takes milliseconds. */
+constexpr double destructionBoundMs = 1000.0;
+
+void reportTime (const juce::String& what, double ms)
+{
+    std::cout << "[ time     ] " << what << ": " << juce::String (ms, 2) << " ms" << std::endl;
+}
 
 class VersionQueryTest : public ::testing::Test
 {
@@ -118,7 +202,8 @@ protected:
 
 TEST (VersionManager, ComparesDottedNumbersWithTheBuiltInVersion)
 {
-    ASSERT_EQ (VersionManager::currentVersion, "0.8.0");
+    // The version the build gives the product.
+    ASSERT_EQ (VersionManager::currentVersion, CVX_PRODUCT_VERSION);
     ASSERT_EQ (VersionManager::productName, "Vyx");
 
     struct Case { const char* reply; bool newer; };
@@ -147,7 +232,27 @@ TEST (VersionManager, ComparesDottedNumbersWithTheBuiltInVersion)
     {
         SCOPED_TRACE (juce::String ("reply \"") + c.reply + "\"");
         EXPECT_EQ (VersionManager::isNewer (c.reply, "0.8.0"), c.newer);
-        EXPECT_EQ (VersionManager::isNewer (c.reply, VersionManager::currentVersion), c.newer);
+    }
+
+    // The same rules against the built-in version, whichever it is.
+    const auto current = VersionManager::currentVersion;
+    const auto nextMajor = juce::String (current.upToFirstOccurrenceOf (".", false, false).getIntValue() + 1);
+    struct BuiltInCase { juce::String reply; bool newer; };
+    const BuiltInCase builtInCases[] = {
+        { current,           false },
+        { current + ".1",    true  },
+        { current + ".0",    false },
+        { nextMajor,         true  },
+        { nextMajor + ".0",  true  },
+        { "v" + current,     false },
+        { current + "\n",    false },
+        { " " + current,     false },
+    };
+
+    for (const auto& c : builtInCases)
+    {
+        SCOPED_TRACE ("reply \"" + c.reply + "\"");
+        EXPECT_EQ (VersionManager::isNewer (c.reply, current), c.newer);
     }
 }
 
@@ -162,12 +267,12 @@ TEST_F (VersionQueryTest, QueriesTheServiceOnceAndRaisesTheFlagOnlyForANewerVers
 {
     TinyHttpServer server;
     ASSERT_TRUE (server.isListening());
-    const auto address = "http://127.0.0.1:" + juce::String (server.getPort()) + "/product_version";
+    const auto address = server.getAddress();
 
     struct Case { const char* name; const char* status; const char* type; const char* body; bool flag; };
     const Case cases[] = {
         { "newer",            "200 OK",        "text/plain", "0.9.0",   true  },
-        { "equal",            "200 OK",        "text/plain", "0.8.0",   false },
+        { "equal",            "200 OK",        "text/plain", CVX_PRODUCT_VERSION, false },
         { "trailing newline", "200 OK",        "text/plain", "0.9.0\n", false },
         { "error page",       "404 Not Found", "text/html",
           "<html><body><h1>404 Not Found</h1><p>1.0</p></body></html>", false },
@@ -224,6 +329,204 @@ TEST_F (VersionQueryTest, ProcessorsAliveTogetherShareOneManager)
 
     EXPECT_TRUE (secondState.versionManager->waitForCompletion (20000));
     EXPECT_FALSE (secondState.versionManager->isNewVersionAvailable());
+}
+
+TEST_F (VersionQueryTest, DestroyingTheManagerReturnsPromptlyWhateverTheServiceDoes)
+{
+    struct Case { const char* name; Behaviour behaviour; };
+    const Case cases[] = {
+        { "answers at once",            Behaviour::answer },
+        { "closes at once",             Behaviour::close  },
+        { "accepts and never answers",  Behaviour::hold   },
+    };
+
+    for (const auto& c : cases)
+    {
+        // One instance, then two in a row (as a host's scan creates and destroys them).
+        for (const int instances : { 1, 2 })
+        {
+            SCOPED_TRACE (juce::String (c.name) + ", " + juce::String (instances) + " in a row");
+            TinyHttpServer server (c.behaviour);
+            ASSERT_TRUE (server.isListening());
+            server.setReply ("200 OK", "text/plain", "0.9.0");
+
+            for (int i = 1; i <= instances; ++i)
+            {
+                auto manager = std::make_unique<VersionManager> (server.getAddress());
+
+                // Destroyed once the server has the connection and, when it reads one, the
+                // request: a held query is then waiting for its reply.
+                ASSERT_TRUE (vyx::test::runMessageLoopUntil ([&]
+                {
+                    return server.getNumConnections() == i
+                        && (c.behaviour == Behaviour::close || server.getNumRequests() == i);
+                }, 10000));
+
+                if (c.behaviour != Behaviour::answer)
+                {
+                    EXPECT_FALSE (manager->isNewVersionAvailable());
+                }
+
+                const auto ms = millisecondsTaken ([&] { manager.reset(); });
+                EXPECT_LT (ms, destructionBoundMs);
+                reportTime (juce::String (c.name) + ", instance " + juce::String (i) + " of "
+                                + juce::String (instances), ms);
+            }
+
+            // One query per manager.
+            EXPECT_EQ (server.getNumConnections(), instances);
+        }
+    }
+}
+
+TEST_F (VersionQueryTest, ConcurrentCreateAndDestroyWhileTheServiceHoldsOrAnswers)
+{
+    TinyHttpServer server;
+    ASSERT_TRUE (server.isListening());
+    server.setReply ("200 OK", "text/plain", "0.9.0");
+
+    // Each behaviour meets each moment of destruction: before the thread has connected,
+    // while it connects, and with the query at the server.
+    const Behaviour behaviours[] = { Behaviour::hold, Behaviour::answer, Behaviour::close };
+    const int waitsMs[] = { 0, 1, 5, -1 }; // -1: until the server has the connection
+
+    double longestMs = 0.0;
+    for (int round = 0; round < 4; ++round)
+    {
+        for (const auto behaviour : behaviours)
+        {
+            for (const int waitMs : waitsMs)
+            {
+                server.setBehaviour (behaviour);
+                const int connectionsBefore = server.getNumConnections();
+                auto manager = std::make_unique<VersionManager> (server.getAddress());
+
+                if (waitMs < 0)
+                {
+                    ASSERT_TRUE (vyx::test::runMessageLoopUntil ([&]
+                    {
+                        return server.getNumConnections() > connectionsBefore;
+                    }, 10000));
+                }
+                else if (waitMs > 0)
+                {
+                    juce::Thread::sleep (waitMs);
+                }
+
+                // Read while the manager's thread may be writing it.
+                const bool flag = manager->isNewVersionAvailable();
+                EXPECT_TRUE (! flag || behaviour == Behaviour::answer);
+
+                const auto ms = millisecondsTaken ([&] { manager.reset(); });
+                EXPECT_LT (ms, destructionBoundMs);
+                longestMs = std::max (longestMs, ms);
+            }
+        }
+    }
+
+    reportTime ("longest of 48 destructions", longestMs);
+}
+
+/** Sends this process's plain-HTTP requests through the given loopback server as a proxy, for
+    its lifetime: the built-in service address (a closed loopback port in test builds) then
+    reaches the server, which sees that address in its request lines. */
+class ScopedLoopbackProxy
+{
+public:
+    explicit ScopedLoopbackProxy (const TinyHttpServer& proxy)
+    {
+        unsetenv ("no_proxy");
+        unsetenv ("NO_PROXY");
+        setenv ("http_proxy", ("http://127.0.0.1:" + juce::String (proxy.getPort())).toRawUTF8(), 1);
+    }
+
+    ~ScopedLoopbackProxy()
+    {
+        unsetenv ("http_proxy");
+        setenv ("no_proxy", "*", 1);
+        setenv ("NO_PROXY", "*", 1);
+    }
+};
+
+TEST_F (VersionQueryTest, RemovingTheLastProcessorWhileTheServiceHoldsTheQueryReturnsPromptly)
+{
+    TinyHttpServer server (Behaviour::hold);
+    ASSERT_TRUE (server.isListening());
+    const ScopedLoopbackProxy proxy (server);
+
+    // Two instances alive together share one query; once both are gone, the next instance
+    // asks again.
+    for (int round = 1; round <= 2; ++round)
+    {
+        SCOPED_TRACE ("round " + juce::String (round));
+        std::unique_ptr<juce::AudioProcessor> first (createPluginFilter());
+        std::unique_ptr<juce::AudioProcessor> second (createPluginFilter());
+        ASSERT_TRUE (vyx::test::runMessageLoopUntil ([&] { return server.getNumRequests() == round; }, 10000));
+
+        first.reset();
+        const auto ms = millisecondsTaken ([&] { second.reset(); });
+        EXPECT_LT (ms, destructionBoundMs);
+        reportTime ("last processor, round " + juce::String (round), ms);
+    }
+
+    const auto requests = server.getRequestLines();
+    ASSERT_EQ (requests.size(), 2);
+    for (const auto& line : requests)
+        EXPECT_TRUE (line.startsWith ("GET " + cvx::api::product_version + "?product=Vyx HTTP/1.")) << line;
+}
+
+/** Runs a step once every other static object of the process has been destroyed: it is
+    constructed before all of them (the earliest priority a program may ask for), so it is
+    destroyed after them. */
+struct AfterStaticDestruction
+{
+    AfterStaticDestruction() {}
+
+    ~AfterStaticDestruction()
+    {
+        if (step != nullptr)
+            step();
+    }
+
+    void (*step)() = nullptr;
+};
+
+__attribute__ ((init_priority (101))) AfterStaticDestruction afterStaticDestruction;
+
+[[noreturn]] void exitWhileAQueryIsHeld()
+{
+    // Nothing destroys these, as when a host quits without destroying its plug-ins; held by
+    // statics, so that the leak checker finds them reachable.
+    static auto* server = new TinyHttpServer (Behaviour::hold);
+    server->setReply ("200 OK", "text/plain", "0.9.0");
+    static auto* manager = new VersionManager (server->getAddress());
+
+    if (! vyx::test::runMessageLoopUntil ([] { return server->getNumRequests() == 1; }, 10000))
+        std::_Exit (2);
+
+    // When the exit handlers have freed every static, the service answers, and the query
+    // finishes its work: a read of anything freed is a sanitizer report.
+    afterStaticDestruction.step = []
+    {
+        server->releaseHeldConnections();
+
+        if (! manager->waitForCompletion (10000))
+            std::_Exit (3);
+
+        if (! manager->isNewVersionAvailable())
+            std::_Exit (4);
+    };
+
+    // This runs in a child process of its own (the thread-safe death-test style), whose home
+    // folder nothing else uses.
+    vyx::test::getTestHome().deleteRecursively();
+    std::exit (0);
+}
+
+TEST_F (VersionQueryTest, ExitingWhileAQueryIsHeldFreesNothingTheQueryReads)
+{
+    GTEST_FLAG_SET (death_test_style, "threadsafe");
+    EXPECT_EXIT (exitWhileAQueryIsHeld(), ::testing::ExitedWithCode (0), "");
 }
 
 } // namespace

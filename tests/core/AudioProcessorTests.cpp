@@ -4,6 +4,7 @@ namespace
 {
 
 using vyx::test::RecordingProcessor;
+using FadeState = cvx::AudioProcessor::FadeState;
 using Set = juce::AudioChannelSet;
 
 class ProcessorBaseTest : public ::testing::Test
@@ -118,7 +119,7 @@ TEST_F (ProcessorBaseTest, FixedAnswers)
 
 TEST_F (ProcessorBaseTest, StartsIdleWithUnitFades)
 {
-    EXPECT_EQ (processor.fadeState.load(), 0);
+    EXPECT_EQ (processor.getFadeState(), FadeState::normal);
     EXPECT_EQ (processor.getFadeGain(), 1.0f);
     EXPECT_EQ (processor.getFadeStep(), 1.0f);
     EXPECT_EQ (processor.getProcessSpec().sampleRate, 0.0);
@@ -163,7 +164,7 @@ TEST_F (ProcessorBaseTest, PrepareStoresTheSpecAndTimings)
         EXPECT_EQ (processor.getProcessSpec().maximumBlockSize, c.blockSize);
     }
 
-    EXPECT_EQ (processor.fadeState.load(), 0);
+    EXPECT_EQ (processor.getFadeState(), FadeState::normal);
 }
 
 TEST_F (ProcessorBaseTest, SpecCountsAllOutputChannels)

@@ -9,6 +9,7 @@
 
 namespace
 {
+    using FadeState = cvx::AudioProcessor::FadeState;
     std::atomic<long> allocationCount { 0 };
     thread_local bool countingOnThisThread = false;
 
@@ -252,27 +253,27 @@ TEST_F (AudioThreadAllocationTest, FrameAllocatesNothingOutsideTheBlockThatPosts
     EXPECT_EQ (total, 0) << "steady state";
 
     // Fade-out blocks before the last one, then the silent blocks.
-    processor.fadeState = 1;
+    processor.requestReprepare();
     total = 0;
     for (int k = 0; k < 4; ++k)
         total += processCounted (processor);
-    EXPECT_EQ (processor.fadeState.load(), 1);
+    EXPECT_EQ (processor.getFadeState(), FadeState::fadingOut);
     EXPECT_EQ (total, 0) << "fading out";
 
     processUncounted (processor);   // reaches gain 0 and posts the task
-    ASSERT_EQ (processor.fadeState.load(), 2);
+    ASSERT_EQ (processor.getFadeState(), FadeState::silent);
 
     total = 0;
     for (int k = 0; k < 10; ++k)
         total += processCounted (processor);
     EXPECT_EQ (total, 0) << "silent";
 
-    ASSERT_TRUE (vyx::test::runMessageLoopUntil ([&] { return processor.fadeState.load() == 3; }));
+    ASSERT_TRUE (vyx::test::runMessageLoopUntil ([&] { return processor.getFadeState() == FadeState::fadingIn; }));
 
     total = 0;
     for (int k = 0; k < 8; ++k)
         total += processCounted (processor);
-    EXPECT_EQ (processor.fadeState.load(), 0);
+    EXPECT_EQ (processor.getFadeState(), FadeState::normal);
     EXPECT_EQ (total, 0) << "fading in";
 
     processor.setPlayHead (nullptr);

@@ -7,6 +7,7 @@ namespace
 {
 
 using vyx::test::RecordingProcessor;
+using FadeState = cvx::AudioProcessor::FadeState;
 
 constexpr double sampleRate = 48000.0;
 
@@ -186,20 +187,20 @@ TEST_F (BypassFrameTest, OversamplingChangeFadesTheBypassedOutputToo)
         run (512, true);
 
     processor.onPrepare = [this] { processor.setLatencySamples (700); };
-    processor.fadeState = 1;
+    processor.requestReprepare();
     for (int k = 0; k < 5; ++k)
         run (512, true);
-    ASSERT_EQ (processor.fadeState.load(), 2);
+    ASSERT_EQ (processor.getFadeState(), FadeState::silent);
     const auto silent = run (512, true);
     EXPECT_EQ (silent.getMagnitude (0, 512), 0.0f);
 
-    ASSERT_TRUE (vyx::test::runMessageLoopUntil ([this] { return processor.fadeState.load() == 3; }));
+    ASSERT_TRUE (vyx::test::runMessageLoopUntil ([this] { return processor.getFadeState() == FadeState::fadingIn; }));
     EXPECT_EQ (processor.getLatencySamples(), 700);
 
     // The line starts empty: the first 700 samples after the rebuild are silent, then the
     // input from the rebuild on comes out 700 samples late, faded in.
     const auto rebuiltAt = position;
-    while (processor.fadeState.load() != 0)
+    while (processor.getFadeState() != FadeState::normal)
         run (512, true);
 
     const auto start = position;

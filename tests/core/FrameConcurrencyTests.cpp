@@ -10,6 +10,7 @@ namespace
 {
 
 using vyx::test::RecordingProcessor;
+using FadeState = cvx::AudioProcessor::FadeState;
 
 /** The latency the recording engine reports for a rate: 8 ms, as the product's lookahead. */
 int latencyFor (double sampleRate)
@@ -53,10 +54,7 @@ TEST (FrameConcurrent, PrepareWhileProcessing)
                     buffer.setSample (ch, i, random.nextFloat() * 2.0f - 1.0f);
 
             if (k % 50 == 0)
-            {
-                int normal = 0;
-                processor.fadeState.compare_exchange_strong (normal, 1);
-            }
+                processor.requestReprepare();
 
             if ((k / 3) % 2 == 0)
                 processor.processBlockBypassed (buffer, midi);
@@ -88,7 +86,7 @@ TEST (FrameConcurrent, PrepareWhileProcessing)
         silence.clear();
         juce::MidiBuffer midi;
         processor.processBlockBypassed (silence, midi);
-        return processor.fadeState.load() == 0;
+        return processor.getFadeState() == FadeState::normal;
     }));
 
     const double rate = processor.getProcessSpec().sampleRate;

@@ -8,6 +8,7 @@ namespace
 using vyx::test::EngineLog;
 using vyx::test::RecordingProcessor;
 using vyx::test::TestPlayHead;
+using FadeState = cvx::AudioProcessor::FadeState;
 
 constexpr double sampleRate = 48000.0;
 
@@ -38,6 +39,29 @@ protected:
     {
         processor.resetCalls();
         processor.processBlock (buffer, midi);
+    }
+
+    /** Takes the fade cycle forward to the target, which lies ahead of the current state:
+        a request and blocks of silence until the output is silent, then the message loop until
+        the re-prepare task has run. */
+    void reachFadeState (FadeState target)
+    {
+        if (processor.getFadeState() == FadeState::normal && target != FadeState::normal)
+        {
+            processor.requestReprepare();
+            juce::AudioBuffer<float> buffer (2, processor.getProcessSpec().maximumBlockSize);
+            for (int k = 0; k < 1000 && processor.getFadeState() == FadeState::fadingOut; ++k)
+            {
+                buffer.clear();
+                processor.processBlock (buffer, midi);
+            }
+            ASSERT_EQ (processor.getFadeState(), FadeState::silent);
+        }
+
+        if (target == FadeState::fadingIn)
+            ASSERT_TRUE (vyx::test::runMessageLoopUntil ([this] { return processor.getFadeState() == FadeState::fadingIn; }));
+
+        ASSERT_EQ (processor.getFadeState(), target);
     }
 
     void TearDown() override
@@ -242,19 +266,20 @@ TEST_F (FrameTest, EngineRunsWithFlushToZeroAndTheCallersModeComesBack)
     const auto original = vyx::test::readFpControl();
     const auto bits = vyx::test::ftzBit | vyx::test::dazBit;
 
-    struct Case { const char* name; unsigned int callerBits; int fadeState; bool expectEngine; };
+    // In the order the fade cycle passes through them.
+    struct Case { const char* name; unsigned int callerBits; FadeState fadeState; bool expectEngine; };
     const Case cases[] {
-        { "caller without either bit", 0, 0, true },
-        { "caller with flush-to-zero only", vyx::test::ftzBit, 0, true },
-        { "caller with both", bits, 0, true },
-        { "silent state", 0, 2, false },
-        { "fading in", 0, 3, true },
+        { "caller without either bit", 0, FadeState::normal, true },
+        { "caller with flush-to-zero only", vyx::test::ftzBit, FadeState::normal, true },
+        { "caller with both", bits, FadeState::normal, true },
+        { "silent state", 0, FadeState::silent, false },
+        { "fading in", 0, FadeState::fadingIn, true },
     };
 
     for (const auto& c : cases)
     {
         SCOPED_TRACE (c.name);
-        processor.fadeState = c.fadeState;
+        reachFadeState (c.fadeState);
         const auto caller = (original & ~bits) | c.callerBits;
         juce::AudioBuffer<float> buffer (2, 512);
         buffer.clear();
@@ -272,7 +297,6 @@ TEST_F (FrameTest, EngineRunsWithFlushToZeroAndTheCallersModeComesBack)
             EXPECT_EQ (processor.calls[0].fpControl & bits, bits);
         }
     }
-    processor.fadeState = 0;
 }
 #endif
 
@@ -297,7 +321,7 @@ TEST_F (FrameTest, FadeOutReprepareFadeInCycle)
         EXPECT_NEAR (buffer.getSample (0, blockSize - 1), g0 + (blockSize - 1) * (g1 - g0) / blockSize, 5.0e-5);
     };
 
-    processor.fadeState = 1;
+    processor.requestReprepare();
     const double expectedGains[] { 0.7867, 0.5733, 0.36, 0.1467, 0.0 };
     double g0 = 1.0;
     for (int k = 1; k <= 5; ++k)
@@ -306,7 +330,7 @@ TEST_F (FrameTest, FadeOutReprepareFadeInCycle)
         const double g1 = std::max (1.0 - k * blockSize * step, 0.0);
         EXPECT_NEAR (g1, expectedGains[k - 1], 1.0e-4);
         runFadeBlock (g0, g1);
-        EXPECT_EQ (processor.fadeState.load(), k < 5 ? 1 : 2);
+        EXPECT_EQ (processor.getFadeState(), k < 5 ? FadeState::fadingOut : FadeState::silent);
         g0 = g1;
     }
     EXPECT_EQ (processor.getFadeGain(), 0.0f);
@@ -320,11 +344,11 @@ TEST_F (FrameTest, FadeOutReprepareFadeInCycle)
         EXPECT_EQ (processor.numCalls, 0);
         EXPECT_EQ (buffer.getMagnitude (0, blockSize), 0.0f);
         EXPECT_TRUE (buffer.hasBeenCleared());
-        EXPECT_EQ (processor.fadeState.load(), 2);
+        EXPECT_EQ (processor.getFadeState(), FadeState::silent);
     }
     EXPECT_EQ (log->prepareCount.load(), 1);
 
-    ASSERT_TRUE (vyx::test::runMessageLoopUntil ([this] { return processor.fadeState.load() == 3; }));
+    ASSERT_TRUE (vyx::test::runMessageLoopUntil ([this] { return processor.getFadeState() == FadeState::fadingIn; }));
     EXPECT_EQ (log->prepareCount.load(), 2);
     EXPECT_EQ (processor.lastSpec.sampleRate, sampleRate);
     EXPECT_EQ (processor.lastSpec.maximumBlockSize, blockSize);
@@ -336,7 +360,7 @@ TEST_F (FrameTest, FadeOutReprepareFadeInCycle)
         SCOPED_TRACE ("fade-in block " + juce::String (k));
         const double g1 = std::min (k * blockSize * step, 1.0);
         runFadeBlock (g0, g1);
-        EXPECT_EQ (processor.fadeState.load(), k < 5 ? 3 : 0);
+        EXPECT_EQ (processor.getFadeState(), k < 5 ? FadeState::fadingIn : FadeState::normal);
         g0 = g1;
     }
     EXPECT_EQ (processor.getFadeGain(), 1.0f);
@@ -357,34 +381,34 @@ TEST_F (FrameTest, FadeOutDuringFadeInStartsFromTheCurrentGain)
 {
     constexpr int blockSize = 480;   // 0.2 of a full fade per block
     prepare (blockSize);
-    processor.fadeState = 1;
+    processor.requestReprepare();
     juce::AudioBuffer<float> buffer (2, blockSize);
-    for (int k = 0; k < 10 && processor.fadeState.load() == 1; ++k)
+    for (int k = 0; k < 10 && processor.getFadeState() == FadeState::fadingOut; ++k)
         run (buffer);
-    ASSERT_EQ (processor.fadeState.load(), 2);
-    ASSERT_TRUE (vyx::test::runMessageLoopUntil ([this] { return processor.fadeState.load() == 3; }));
+    ASSERT_EQ (processor.getFadeState(), FadeState::silent);
+    ASSERT_TRUE (vyx::test::runMessageLoopUntil ([this] { return processor.getFadeState() == FadeState::fadingIn; }));
 
     run (buffer);
     run (buffer);
     EXPECT_NEAR (processor.getFadeGain(), 0.4, 1.0e-5);
 
-    processor.fadeState = 1;
+    processor.requestReprepare();
     fill (buffer, 1.0f);
     run (buffer);
     EXPECT_NEAR (processor.getFadeGain(), 0.2, 1.0e-5);
     EXPECT_NEAR (buffer.getSample (0, 0), 0.4, 1.0e-5);
-    EXPECT_EQ (processor.fadeState.load(), 1);
+    EXPECT_EQ (processor.getFadeState(), FadeState::fadingOut);
 }
 
 TEST_F (FrameTest, FadeOutRequestedDuringTheLastFadeInBlockIsKept)
 {
     constexpr int blockSize = 480;   // 0.2 of a full fade per block
     prepare (blockSize);
-    processor.fadeState = 1;
+    processor.requestReprepare();
     juce::AudioBuffer<float> buffer (2, blockSize);
-    for (int k = 0; k < 10 && processor.fadeState.load() == 1; ++k)
+    for (int k = 0; k < 10 && processor.getFadeState() == FadeState::fadingOut; ++k)
         run (buffer);
-    ASSERT_TRUE (vyx::test::runMessageLoopUntil ([this] { return processor.fadeState.load() == 3; }));
+    ASSERT_TRUE (vyx::test::runMessageLoopUntil ([this] { return processor.getFadeState() == FadeState::fadingIn; }));
 
     for (int k = 0; k < 4; ++k)
         run (buffer);
@@ -392,20 +416,16 @@ TEST_F (FrameTest, FadeOutRequestedDuringTheLastFadeInBlockIsKept)
 
     // The settings menu asks for a new fade-out (3 -> 1) while the block that completes the
     // fade-in is being processed: the request must survive the end of that block.
-    processor.onProcess = [this]
-    {
-        int expected = 3;
-        processor.fadeState.compare_exchange_strong (expected, 1);
-    };
+    processor.onProcess = [this] { processor.requestReprepare(); };
     run (buffer);
     processor.onProcess = nullptr;
-    EXPECT_EQ (processor.fadeState.load(), 1);
+    EXPECT_EQ (processor.getFadeState(), FadeState::fadingOut);
 }
 
 TEST_F (FrameTest, SilentStateLeavesAnAlreadyClearBufferAlone)
 {
     prepare (256);
-    processor.fadeState = 2;
+    reachFadeState (FadeState::silent);
 
     // A buffer over our own memory, marked clear and then given data behind its back.
     std::vector<float> left (256, 0.0f), right (256, 0.0f);
@@ -430,8 +450,6 @@ TEST_F (FrameTest, SilentStateLeavesAnAlreadyClearBufferAlone)
     EXPECT_TRUE (loud.hasBeenCleared());
     EXPECT_EQ (loud.getMagnitude (0, 256), 0.0f);
     EXPECT_EQ (processor.numCalls, 0);
-
-    processor.fadeState = 0;
 }
 
 TEST_F (FrameTest, EngineOutputInABufferMarkedClearIsFaded)
@@ -439,7 +457,7 @@ TEST_F (FrameTest, EngineOutputInABufferMarkedClearIsFaded)
     constexpr int blockSize = 512;
     prepare (blockSize);
     processor.outputValue = 1.0f;
-    processor.fadeState = 1;
+    processor.requestReprepare();
 
     juce::AudioBuffer<float> buffer (2, blockSize);
     buffer.clear();
@@ -452,7 +470,6 @@ TEST_F (FrameTest, EngineOutputInABufferMarkedClearIsFaded)
     EXPECT_NEAR (buffer.getSample (0, 0), 1.0, 1.0e-6);
     EXPECT_NEAR (buffer.getSample (1, blockSize / 2), 1.0 + 0.5 * (g1 - 1.0), 5.0e-5);
     EXPECT_NEAR (processor.getFadeGain(), g1, 1.0e-5);
-    processor.fadeState = 0;
 }
 
 TEST_F (FrameTest, BlockDuringPreparationIsSilentAndSkipsTheEngine)
@@ -491,12 +508,12 @@ TEST (FrameLifetime, QueuedReprepareTaskOutlivesItsProcessorHarmlessly)
     processor->prepareToPlay (sampleRate, 512);
     ASSERT_EQ (log->prepareCount.load(), 1);
 
-    processor->fadeState = 1;
+    processor->requestReprepare();
     juce::AudioBuffer<float> buffer (2, 512);
     juce::MidiBuffer midi;
     for (int k = 0; k < 5; ++k)
         processor->processBlock (buffer, midi);
-    ASSERT_EQ (processor->fadeState.load(), 2) << "the fifth block posted the task";
+    ASSERT_EQ (processor->getFadeState(), FadeState::silent) << "the fifth block posted the task";
 
     processor.reset();
     ASSERT_TRUE (drainMessageQueue());
@@ -509,12 +526,12 @@ TEST (FrameLifetime, DestructionWaitsForARunningReprepareTask)
     auto processor = std::make_unique<RecordingProcessor> (log);
     processor->prepareToPlay (sampleRate, 512);
 
-    processor->fadeState = 1;
+    processor->requestReprepare();
     juce::AudioBuffer<float> buffer (2, 512);
     juce::MidiBuffer midi;
     for (int k = 0; k < 5; ++k)
         processor->processBlock (buffer, midi);
-    ASSERT_EQ (processor->fadeState.load(), 2);
+    ASSERT_EQ (processor->getFadeState(), FadeState::silent);
 
     // While the task rebuilds the engine on the message thread, the host destroys the instance
     // from another thread: the engine must stay whole until the rebuild is over.

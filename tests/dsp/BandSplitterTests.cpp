@@ -403,6 +403,127 @@ TEST (LRFilterSIMD, LowPlusHighIsTheAllPass)
     }
 }
 
+// At exactly half the sample rate the section coefficients are g = tan (pi / 2), about 1.6e16,
+// and h, about 3.7e-33: both poles of each section sit on z = -1, and the low-pass should pass
+// everything, the high-pass nothing and the all-pass be the identity. Float sections cannot
+// compute that. Rounding piles up in their undamped states until, within a second, the
+// outputs are off by a good part of the signal; and with denormals flushed, as every block
+// runs, (x - ...) * h underflows for quiet signals, which then vanish from every output.
+TEST (LRFilterSIMD, SectionsAtExactlyHalfTheRateFailInFloat)
+{
+    constexpr size_t numSamples = 48000;  // one second at 48 kHz
+    const float levels[] = { 0.5f, 0.5f, 1.0e-6f, 1.0e-6f };  // per lane: two loud, two quiet
+    const auto noise = makeNoise (4, (int) numSamples, 41, 1.0f);
+
+    const auto g = std::tan (pi * 0.5);
+    const auto h = 1.0 / (g * g + sqrt2 * g + 1.0);
+    LRFilterSIMD crossover, allPass;
+
+    // Set by hand: setCutoff keeps the coefficients away from half the rate.
+    for (auto* f : { &crossover, &allPass })
+    {
+        f->g = Register::expand ((float) g);
+        f->h = Register::expand ((float) h);
+    }
+
+    std::vector<Register> input (numSamples), low (numSamples), high (numSamples), allPassed (numSamples);
+
+    for (size_t n = 0; n < numSamples; ++n)
+        for (size_t c = 0; c < 4; ++c)
+            input[n].set (c, levels[c] * noise.getSample ((int) c, (int) n));
+
+    high = input;
+    allPassed = input;
+
+    {
+        const juce::ScopedNoDenormals noDenormals;
+        crossover.processCrossover (low.data(), high.data(), numSamples);
+        allPass.processAllPass (allPassed.data(), numSamples);
+    }
+
+    for (size_t c = 0; c < 4; ++c)
+    {
+        double lowError = 0.0, highPeak = 0.0, allPassError = 0.0, lowPeak = 0.0, allPassPeak = 0.0;
+
+        for (size_t n = 0; n < numSamples; ++n)
+        {
+            const auto x = (double) input[n].get (c);
+            lowError = std::max (lowError, std::abs (low[n].get (c) - x));
+            highPeak = std::max (highPeak, (double) std::abs (high[n].get (c)));
+            allPassError = std::max (allPassError, std::abs (allPassed[n].get (c) - x));
+            lowPeak = std::max (lowPeak, (double) std::abs (low[n].get (c)));
+            allPassPeak = std::max (allPassPeak, (double) std::abs (allPassed[n].get (c)));
+        }
+
+        if (levels[c] > 0.1f)
+        {
+            // Errors of more than a tenth of the signal where there should be none.
+            EXPECT_GT (lowError + highPeak, 0.1 * levels[c]) << "lane " << c;
+            EXPECT_GT (allPassError, 0.1 * levels[c]) << "lane " << c;
+        }
+        else
+        {
+            EXPECT_EQ (lowPeak, 0.0) << "lane " << c;
+            EXPECT_EQ (highPeak, 0.0) << "lane " << c;
+            EXPECT_EQ (allPassPeak, 0.0) << "lane " << c;
+        }
+    }
+}
+
+// So a filter whose cutoff lies at or above half its sample rate takes no part in the
+// arithmetic: as a crossover it hands the whole input to its low output and nothing to its
+// high one, as an all-pass it leaves the signal alone.
+TEST (LRFilterSIMD, AtOrAboveHalfTheRateTheFilterPassesEverything)
+{
+    struct Case
+    {
+        double cutoff, sampleRate;
+        bool passes;
+    };
+
+    const Case cases[] = { { 24000.0, 48000.0, true }, { 30000.0, 48000.0, true }, { 22050.0, 44100.0, true },
+                           { 23999.0, 48000.0, false }, { 20000.0, 44100.0, false }, { 24000.0, 96000.0, false } };
+
+    for (const auto& tc : cases)
+    {
+        SCOPED_TRACE (std::to_string (tc.cutoff) + " Hz at " + std::to_string (tc.sampleRate));
+
+        LRFilterSIMD crossover, allPass;
+
+        for (auto* f : { &crossover, &allPass })
+        {
+            f->prepare (tc.sampleRate);
+            f->setCutoff (tc.cutoff);
+            EXPECT_EQ (f->passesEverything(), tc.passes);
+        }
+
+        if (! tc.passes)
+            continue;
+
+        const auto noise = makeNoise (4, 1000, 43);
+        std::vector<Register> low (1000), io (1000);
+
+        for (size_t n = 0; n < io.size(); ++n)
+            for (size_t c = 0; c < 4; ++c)
+                io[n].set (c, noise.getSample ((int) c, (int) n));
+
+        auto allPassed = io;
+        const auto input = io;
+        crossover.processCrossover (low.data(), io.data(), io.size());
+        allPass.processAllPass (allPassed.data(), allPassed.size());
+
+        for (size_t n = 0; n < io.size(); ++n)
+        {
+            for (size_t c = 0; c < 4; ++c)
+            {
+                ASSERT_EQ (low[n].get (c), input[n].get (c)) << "sample " << n;
+                ASSERT_EQ (io[n].get (c), 0.0f) << "sample " << n;
+                ASSERT_EQ (allPassed[n].get (c), input[n].get (c)) << "sample " << n;
+            }
+        }
+    }
+}
+
 //==============================================================================
 struct SplitCase
 {
@@ -548,43 +669,84 @@ TEST_F (BandSplitterTest, BandsMeetAtMinusSixDecibelsAtTheCrossover)
     }
 }
 
-// At exactly half the sample rate tan (pi fc / fs) is about 1.6e16: the sections' poles sit on
-// z = -1 and float rounding piles up into an ever-growing tone. Such a crossover (and any above
-// it) splits at 0.49 fs instead and stays bounded.
-TEST_F (BandSplitterTest, CrossoverAtOrAboveHalfTheRateStaysBounded)
+// A crossover at or above half the sample rate is a crossover at exactly half the rate: the
+// band below it gets everything that reaches it, the bands above it get nothing, and its
+// all-pass is the identity, as the tree computed in double precision gives. The bands and
+// the dry path's all-pass chain stay on the double-precision results whatever the other
+// crossovers do, sorted or not.
+TEST_F (BandSplitterTest, CrossoverAtOrAboveHalfTheRateSplitsAtHalfTheRate)
 {
     struct Case
     {
+        const char* name;
         double sampleRate;
-        float crossover;
+        std::vector<float> crossovers;
     };
 
-    const Case cases[] = { { 48000.0, 24000.0f }, { 48000.0, 30000.0f }, { 32000.0, 16000.0f } };
+    const Case cases[] = {
+        { "at half the rate", 48000.0, { 1000.0f, 24000.0f, 20000.0f } },
+        { "above half the rate", 48000.0, { 1000.0f, 30000.0f, 20000.0f } },
+        { "at half of 32 kHz", 32000.0, { 1000.0f, 16000.0f, 20000.0f } },
+        { "the first crossover, one below it after it", 44100.0, { 22050.0f, 1000.0f, 20000.0f } },
+        { "two of them between real ones", 48000.0, { 500.0f, 30000.0f, 3000.0f, 24000.0f, 9000.0f, 20000.0f } },
+    };
+
+    constexpr int numSamples = 48000;
 
     for (const auto& tc : cases)
     {
-        SCOPED_TRACE (std::to_string (tc.crossover) + " Hz at " + std::to_string (tc.sampleRate));
+        SCOPED_TRACE (tc.name);
         prepare (tc.sampleRate);
 
-        const std::vector<float> list { 1000.0f, tc.crossover, 20000.0f };
-        constexpr int numSamples = 48000;
+        // The design's filters: every crossover limited to half the rate.
+        std::vector<float> limited;
+        for (const auto c : tc.crossovers)
+            limited.push_back (std::min (c, (float) (0.5 * tc.sampleRate)));
+
+        const auto n = tc.crossovers.size();
         auto input = makeNoise (1, numSamples, 29);
-        const auto bands = runSplitter (splitter, input, list, { maxBlock });
+        const auto bands = runSplitter (splitter, input, tc.crossovers);
 
         RefSplitter reference (tc.sampleRate);
-        reference.setCrossovers ({ 1000.0f, (float) (0.49 * tc.sampleRate), 20000.0f });
-        double expected[3];
-        double maxError = 0.0;
+        reference.setCrossovers (limited);
+        std::vector<double> expected (n);
+        std::vector<double> bandError (n, 0.0);
 
         for (int i = 0; i < numSamples; ++i)
         {
-            reference.tick (input.getSample (0, i), 3, expected);
+            reference.tick (input.getSample (0, i), n, expected.data());
 
-            for (size_t b = 0; b < 3; ++b)
-                maxError = std::max (maxError, std::abs ((double) bands[b].getSample (0, i) - expected[b]));
+            for (size_t b = 0; b < n; ++b)
+                bandError[b] = std::max (bandError[b], std::abs ((double) bands[b].getSample (0, i) - expected[b]));
         }
 
-        EXPECT_LT (maxError, 2e-4);
+        for (size_t b = 0; b < n; ++b)
+            EXPECT_LT (bandError[b], 2e-6) << "band " << b;
+
+        // The dry path's chain over the same noise.
+        Splitter chainSplitter;
+        chainSplitter.prepare ({ tc.sampleRate, (juce::uint32) maxBlock, 2 });
+        std::vector<Register> chained ((size_t) numSamples);
+
+        for (size_t i = 0; i < chained.size(); ++i)
+            chained[i] = Register::expand (input.getSample (0, (int) i));
+
+        for (size_t pos = 0, i = 0; pos < chained.size(); ++i)
+        {
+            const auto length = juce::jmin ((size_t) irregularBlocks[i % irregularBlocks.size()], chained.size() - pos);
+            chainSplitter.updateCrossovers (tc.crossovers);
+            Register* channel = chained.data() + pos;
+            chainSplitter.processAllPassChain (juce::dsp::AudioBlock<Register> (&channel, 1, length), (int) n);
+            pos += length;
+        }
+
+        RefAllPassCascade cascade (limited, tc.sampleRate);
+        double chainError = 0.0;
+
+        for (size_t i = 0; i < chained.size(); ++i)
+            chainError = std::max (chainError, std::abs ((double) chained[i].get (0) - cascade.tick (input.getSample (0, (int) i))));
+
+        EXPECT_LT (chainError, 2e-6);
     }
 }
 

@@ -241,4 +241,33 @@ TEST (CompressorControlsLayout, NothingIsPinnedWhileNoEditorIsOpen)
     EXPECT_LT (fixture.hostParameter ("CR1").getValue(), 1.0f);
 }
 
+// An editor that is built but not on screen (a host asking whether there is an editor, or one
+// whose view the host has not attached yet) moves no parameter, however many ticks it runs;
+// the first tick on screen pins, with one gesture.
+TEST (CompressorControlsLayout, AnEditorOffScreenPinsNothingUntilItIsShown)
+{
+    std::unique_ptr<juce::AudioProcessor> owner (createPluginFilter());
+    vyx::test::GestureRecorder gestures (*owner);
+    const int cr2 = vyx::test::parameterIndex (*owner, "CR2");
+    const float factory = owner->getParameters()[cr2]->getValue();
+    ASSERT_LT (factory, 1.0f);
+
+    std::unique_ptr<VyxAudioProcessorEditor> editor (dynamic_cast<VyxAudioProcessorEditor*> (owner->createEditorIfNeeded()));
+    ASSERT_NE (editor, nullptr);
+    for (int tick = 0; tick < 3; ++tick)
+        editor->timerCallback();
+    EXPECT_TRUE (gestures.isEmpty());
+    EXPECT_EQ (owner->getParameters()[cr2]->getValue(), factory);
+
+    editor->addToDesktop (0);
+    editor->setVisible (true);
+    editor->timerCallback();
+    EXPECT_TRUE (gestures.hasCompleteGestures (cr2, 1));
+    EXPECT_EQ (gestures.lastValue (cr2), 1.0f);
+    EXPECT_EQ (gestures.touched(), std::set<int> { cr2 });
+
+    editor->removeFromDesktop();
+    owner->editorBeingDeleted (editor.get());
+}
+
 } // namespace

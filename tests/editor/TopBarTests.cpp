@@ -6,6 +6,8 @@ namespace vyx::test
 namespace
 {
 
+using FadeState = cvx::AudioProcessor::FadeState;
+
 /** A processor, fresh preset folders and the product top bar, with the browser replaced. */
 struct TopBarFixture : public ::testing::Test
 {
@@ -26,6 +28,22 @@ struct TopBarFixture : public ::testing::Test
 
     juce::ValueTree& attributes() { return processor->state.attributes; }
     juce::ValueTree& properties() { return processor->state.properties; }
+
+    /** Runs blocks of silence, and the message loop while the output is silent, until the
+        fade cycle the (prepared) processor is in has come back to normal. */
+    void finishFadeCycle()
+    {
+        juce::AudioBuffer<float> buffer (2, processor->getProcessSpec().maximumBlockSize);
+        juce::MidiBuffer midi;
+        for (int i = 0; i < 1000 && processor->getFadeState() != FadeState::normal; ++i)
+        {
+            buffer.clear();
+            processor->processBlock (buffer, midi);
+            if (processor->getFadeState() == FadeState::silent)
+                runMessageLoopUntil ([this] { return processor->getFadeState() != FadeState::silent; });
+        }
+        ASSERT_EQ (processor->getFadeState(), FadeState::normal);
+    }
 
     PresetFolders folders;
     std::unique_ptr<VyxAudioProcessor> processor = makeProcessor();
@@ -69,7 +87,7 @@ TEST_F (TopBarFixture, MainMenuOfAFreshInstance)
 {
     bar->isNewVersionAvailable = [] { return false; };
     expectItems (bar->getMainMenu(), {
-        { "v0.8.0", false, false },
+        { "v" CVX_PRODUCT_VERSION, false, false },
         { "Website", true, false },
         { "Discord", true, false },
         { "---", false, false },
@@ -102,7 +120,7 @@ TEST_F (TopBarFixture, TicksFollowTheStateAndANewVersionTicksTheWebsite)
     properties().setProperty (Properties::sidechain, true, nullptr);
 
     expectItems (bar->getMainMenu(), {
-        { "v0.8.0", false, false },
+        { "v" CVX_PRODUCT_VERSION, false, false },
         { "Website (New Version Available!)", true, true },
         { "Discord", true, false },
         { "---", false, false },
@@ -164,23 +182,29 @@ TEST_F (TopBarFixture, SettingsItemsWriteTheStateAndOversamplingStartsAFade)
         { 20, &Properties::sidechain, false, false },
     };
 
+    // A prepared engine, so that each cycle a choice starts can run to its end.
+    processor->setRateAndBufferSizeDetails (48000.0, 256);
+    processor->prepareToPlay (48000.0, 256);
+
     for (const auto& c : cases)
     {
         const auto menu = bar->getMainMenu();
         const auto items = itemsOf (menu);
         SCOPED_TRACE (items[(size_t) c.index]->text);
-        processor->fadeState = 0;
+        ASSERT_EQ (processor->getFadeState(), FadeState::normal);
         items[(size_t) c.index]->action();
 
         auto& tree = c.key == &Attributes::oversampler ? attributes() : properties();
         EXPECT_EQ (tree.getProperty (*c.key), c.value);
-        EXPECT_EQ (processor->fadeState.load(), c.fades ? 1 : 0);
+        EXPECT_EQ (processor->getFadeState(), c.fades ? FadeState::fadingOut : FadeState::normal);
+        finishFadeCycle();
     }
 
     // Choosing the factor that is already ticked still asks for one cycle.
-    processor->fadeState = 0;
     findItem (bar->getMainMenu(), "None")->action();
-    EXPECT_EQ (processor->fadeState.load(), 1);
+    EXPECT_EQ (processor->getFadeState(), FadeState::fadingOut);
+    finishFadeCycle();
+    processor->releaseResources();
 }
 
 TEST_F (TopBarFixture, AChoiceDuringAFadeCycleQueuesNoSecondRebuild)
@@ -196,36 +220,35 @@ TEST_F (TopBarFixture, AChoiceDuringAFadeCycleQueuesNoSecondRebuild)
     };
 
     findItem (bar->getMainMenu(), "2x")->action();
-    ASSERT_EQ (processor->fadeState.load(), 1);
+    ASSERT_EQ (processor->getFadeState(), FadeState::fadingOut);
 
     // Fade out until the engine is silent and its rebuild is queued on the message thread.
-    for (int i = 0; i < 100 && processor->fadeState.load() != 2; ++i)
+    for (int i = 0; i < 100 && processor->getFadeState() != FadeState::silent; ++i)
         block();
-    ASSERT_EQ (processor->fadeState.load(), 2);
+    ASSERT_EQ (processor->getFadeState(), FadeState::silent);
 
     // A second choice now is picked up by the queued rebuild; it must not start another cycle.
     findItem (bar->getMainMenu(), "4x")->action();
-    EXPECT_EQ (processor->fadeState.load(), 2);
+    EXPECT_EQ (processor->getFadeState(), FadeState::silent);
 
-    ASSERT_TRUE (runMessageLoopUntil ([&] { return processor->fadeState.load() == 3; }));
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return processor->getFadeState() == FadeState::fadingIn; }));
     EXPECT_EQ (processor->getOversamplingFactor(), 4);
-    for (int i = 0; i < 100 && processor->fadeState.load() != 0; ++i)
+    for (int i = 0; i < 100 && processor->getFadeState() != FadeState::normal; ++i)
         block();
-    EXPECT_EQ (processor->fadeState.load(), 0);
+    EXPECT_EQ (processor->getFadeState(), FadeState::normal);
 
     // No further rebuild is waiting.
     juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
     block();
-    EXPECT_EQ (processor->fadeState.load(), 0);
+    EXPECT_EQ (processor->getFadeState(), FadeState::normal);
 
     // During the fade-in the engine already has the old factor: a choice starts a new cycle.
     findItem (bar->getMainMenu(), "8x")->action();
-    for (int i = 0; i < 100 && processor->fadeState.load() != 2; ++i)
+    for (int i = 0; i < 100 && processor->getFadeState() != FadeState::silent; ++i)
         block();
-    ASSERT_TRUE (runMessageLoopUntil ([&] { return processor->fadeState.load() == 3; }));
-    processor->fadeState = 3;
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return processor->getFadeState() == FadeState::fadingIn; }));
     findItem (bar->getMainMenu(), "2x")->action();
-    EXPECT_EQ (processor->fadeState.load(), 1);
+    EXPECT_EQ (processor->getFadeState(), FadeState::fadingOut);
     processor->releaseResources();
 }
 

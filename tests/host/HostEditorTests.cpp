@@ -2,8 +2,11 @@
 // test host's screenshot of it.
 
 #include "HostTestSupport.h"
+#include "ExpectedParameters.h"
 #include "plugin/PluginEditor.h"
 
+#include <map>
+#include <mutex>
 #include <thread>
 
 namespace vyx::test
@@ -33,6 +36,96 @@ namespace
         editor->setVisible (true);
         pump (50);
         return editor;
+    }
+
+    /** What the host's side of every parameter hears, in arrival order, as text per host
+        parameter index: "[" where a gesture begins, "]" where it ends, and the normalised
+        value of each change. One complete gesture to the top of the range reads "[ 1 ]". */
+    class HostEdits : private juce::AudioProcessorParameter::Listener
+    {
+    public:
+        explicit HostEdits (juce::AudioPluginInstance& p) : instance (p)
+        {
+            for (auto* parameter : instance.getParameters())
+                parameter->addListener (this);
+        }
+
+        ~HostEdits() override
+        {
+            for (auto* parameter : instance.getParameters())
+                parameter->removeListener (this);
+        }
+
+        std::map<int, juce::String> heard() const
+        {
+            const std::lock_guard<std::mutex> guard (lock);
+            return log;
+        }
+
+        void clear()
+        {
+            const std::lock_guard<std::mutex> guard (lock);
+            log.clear();
+        }
+
+    private:
+        void parameterValueChanged (int index, float value) override { append (index, juce::String (value)); }
+        void parameterGestureChanged (int index, bool starting) override { append (index, starting ? "[" : "]"); }
+
+        void append (int index, const juce::String& token)
+        {
+            const std::lock_guard<std::mutex> guard (lock);
+            auto& text = log[index];
+            text = text.isEmpty() ? token : text + " " + token;
+        }
+
+        juce::AudioPluginInstance& instance;
+        mutable std::mutex lock;
+        std::map<int, juce::String> log;
+    };
+
+    /** The plug-in's own state inside what the host saves now, as XML; null when absent. */
+    std::unique_ptr<juce::XmlElement> savePluginState (juce::AudioPluginInstance& instance)
+    {
+        juce::MemoryBlock hostState;
+        instance.getStateInformation (hostState);
+        const auto component = host::getComponentState (hostState);
+        return juce::AudioProcessor::getXmlFromBinary (component.getData(), (int) component.getSize());
+    }
+
+    /** Succeeds when the plug-in's parameter values in the state the host saves now are the
+        host's own parameter values, for every parameter of the layout. */
+    ::testing::AssertionResult savedStateAgreesWithHost (juce::AudioPluginInstance& instance)
+    {
+        const auto xml = savePluginState (instance);
+        const auto* stored = xml != nullptr ? xml->getChildByName ("Parameters") : nullptr;
+        if (stored == nullptr)
+            return ::testing::AssertionFailure() << "no parameters in the saved state";
+
+        juce::String disagreements;
+        for (const auto& e : expected::parameters())
+        {
+            const auto* hosted = findParameter (instance, e.id);
+            const auto* element = stored->getChildByAttribute ("id", e.id);
+            if (hosted == nullptr || element == nullptr)
+                return ::testing::AssertionFailure() << e.id << " is missing";
+
+            const double saved = e.range.normalise (element->getDoubleAttribute ("value"));
+            if (std::abs (saved - hosted->getValue()) > 1.0e-5)
+                disagreements << e.id << ": saved " << saved << ", host " << hosted->getValue() << "; ";
+        }
+
+        if (disagreements.isNotEmpty())
+            return ::testing::AssertionFailure() << disagreements;
+        return ::testing::AssertionSuccess();
+    }
+
+    /** Whether the plug-in's state, as the host saves it, marks its preset edited. */
+    bool savedPresetIsEdited (juce::AudioPluginInstance& instance)
+    {
+        const auto xml = savePluginState (instance);
+        const auto* attributes = xml != nullptr ? xml->getChildByName ("Attributes") : nullptr;
+        return attributes != nullptr && attributes->getBoolAttribute ("dirty", false);
     }
 
     /** Processes noise through the instance on its own thread, as a DAW's audio thread does,
@@ -101,6 +194,58 @@ namespace
             pump (20);
         }
         return steady >= 4;
+    }
+
+    /** A new instance at 48 kHz; its host-side CR2 holds the factory's 20 kHz, not yet
+        pinned. */
+    std::unique_ptr<juce::AudioPluginInstance> loadFreshInstance()
+    {
+        auto instance = loadBuiltPlugin (48000.0, 512);
+        if (instance == nullptr)
+            return instance;
+
+        const auto* cr2 = findParameter (*instance, "CR2");
+        if (cr2 == nullptr)
+        {
+            ADD_FAILURE() << "the host shows no CR2";
+            return {};
+        }
+        EXPECT_NEAR (cr2->getValue(), expected::frequency.normalise (20000.0), 1.0e-6);
+        return instance;
+    }
+
+    /** Opens a window and checks what the host hears from it: within 500 ms the host-side
+        crossover of the last band reads the top of its range; when it was not there before,
+        the host heard exactly one complete gesture to it, and no other edit at all; and the
+        state the host saves agrees with the host's parameters. Returns the open window. */
+    std::unique_ptr<juce::AudioProcessorEditor> openWindowAndCheckPin (juce::AudioPluginInstance& instance,
+                                                                       const juce::String& lastCrossover,
+                                                                       HostEdits& edits)
+    {
+        auto* pinned = findParameter (instance, lastCrossover);
+        if (pinned == nullptr)
+        {
+            ADD_FAILURE() << "the host shows no " << lastCrossover;
+            return {};
+        }
+
+        const bool atTop = pinned->getValue() == 1.0f;
+        edits.clear();
+
+        auto editor = openWindow (instance);
+        if (editor == nullptr)
+            return editor;
+
+        EXPECT_TRUE (runMessageLoopUntil ([pinned] { return pinned->getValue() == 1.0f; }, 500))
+            << "the host reads " << pinned->getValue();
+        pump (100);  // anything that would follow the pin arrives too
+
+        std::map<int, juce::String> expectedEdits;
+        if (! atTop)
+            expectedEdits[pinned->getParameterIndex()] = "[ " + juce::String (1.0f) + " ]";
+        EXPECT_EQ (edits.heard(), expectedEdits);
+        EXPECT_TRUE (savedStateAgreesWithHost (instance));
+        return editor;
     }
 
     struct ScreenshotRun
@@ -267,6 +412,80 @@ TEST (HostEditor, ScreenshotRefusesBadArguments)
         EXPECT_NE (run.exitCode, 0);
         EXPECT_TRUE (run.output.contains (c.message)) << run.output;
         EXPECT_FALSE (run.image.isValid());
+    }
+}
+
+// Opening the window moves the last band's crossover to the top of its range: the host must
+// hear it as one gesture, like any other edit, or its parameter, automation and saved project
+// say something else than the plug-in does.
+TEST (HostEditor, TheCrossoverPinOfANewWindowReachesTheHost)
+{
+    for (const bool audioRuns : { false, true })
+    {
+        SCOPED_TRACE (audioRuns ? "audio runs" : "transport stopped");
+        auto instance = loadFreshInstance();
+        ASSERT_NE (instance, nullptr);
+        HostEdits edits (*instance);
+
+        std::unique_ptr<AudioThread> audio;
+        if (audioRuns)
+        {
+            prepare (*instance, 48000.0, 512);
+            audio = std::make_unique<AudioThread> (*instance, 512);
+        }
+
+        auto editor = openWindowAndCheckPin (*instance, "CR2", edits);
+        ASSERT_NE (editor, nullptr);
+
+        // The pin keeps the layout; it is no edit of the user's.
+        EXPECT_FALSE (savedPresetIsEdited (*instance));
+
+        editor.reset();
+        audio.reset();
+        instance->releaseResources();
+    }
+}
+
+// Some hosts create the editor and destroy it at once, only to learn whether there is one.
+// Nobody sees that editor, so it changes nothing; the window that does open pins.
+TEST (HostEditor, AskingWhetherThereIsAnEditorChangesNothing)
+{
+    auto instance = loadFreshInstance();
+    ASSERT_NE (instance, nullptr);
+    HostEdits edits (*instance);
+
+    ASSERT_TRUE (instance->hasEditor());
+    pump (100);
+    EXPECT_TRUE (edits.heard().empty());
+    EXPECT_NEAR (findParameter (*instance, "CR2")->getValue(), expected::frequency.normalise (20000.0), 1.0e-6);
+    EXPECT_TRUE (savedStateAgreesWithHost (*instance));
+
+    EXPECT_NE (openWindowAndCheckPin (*instance, "CR2", edits), nullptr);
+}
+
+// Every window the host opens again sees the band count the host set while it was closed,
+// and its pin reaches the host the same way the first one's did.
+TEST (HostEditor, PinsAfterReopeningReachTheHost)
+{
+    auto instance = loadFreshInstance();
+    ASSERT_NE (instance, nullptr);
+    auto& numBands = *findParameter (*instance, "NUM");
+    HostEdits edits (*instance);
+
+    // The first window pins band 2; the second, with the same three bands, has nothing to pin.
+    struct Case { int bands; const char* lastCrossover; };
+    const Case cases[] = { { 3, "CR2" }, { 3, "CR2" }, { 5, "CR4" }, { 2, "CR1" }, { 8, "CR7" }, { 1, "CR0" } };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.lastCrossover);
+        numBands.setValueNotifyingHost ((float) expected::bandCount.normalise (c.bands));
+        pump (20);
+
+        auto editor = openWindowAndCheckPin (*instance, c.lastCrossover, edits);
+        ASSERT_NE (editor, nullptr);
+        editor.reset();
+        pump (20);
     }
 }
 

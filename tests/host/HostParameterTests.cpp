@@ -48,6 +48,8 @@ TEST_F (HostParameters, NameAndFixedAnswers)
     EXPECT_EQ (instance->getName(), "Vyx");
     EXPECT_EQ (instance->getPluginDescription().name, "Vyx");
     EXPECT_EQ (instance->getPluginDescription().manufacturerName, "Corvane");
+    // The host shows the version that the version check compares with the maker's reply.
+    EXPECT_EQ (instance->getPluginDescription().version, cvx::VersionManager::currentVersion);
     EXPECT_EQ (instance->getTailLengthSeconds(), 0.0);
     EXPECT_FALSE (instance->acceptsMidi());
     EXPECT_FALSE (instance->producesMidi());

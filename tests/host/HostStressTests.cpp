@@ -18,6 +18,8 @@
 namespace
 {
 
+using FadeState = cvx::AudioProcessor::FadeState;
+
 double stressSeconds()
 {
     if (const char* text = std::getenv ("VYX_STRESS_SECONDS"))
@@ -547,7 +549,7 @@ TEST (HostStressInProcess, ConcurrentPrepareAndOversamplingChangesWhileProcessin
         while (deadline.running())
         {
             attributes.setProperty (Attributes::oversampler, random.nextInt (4), nullptr);
-            processor->fadeState.store (1);
+            processor->requestReprepare();
             for (int c = 0; c < 8; ++c)
                 parameters[random.nextInt (parameters.size())]->setValueNotifyingHost (random.nextFloat());
             juce::MessageManager::getInstance()->runDispatchLoopUntil (5 + random.nextInt (20));
@@ -562,7 +564,7 @@ TEST (HostStressInProcess, ConcurrentPrepareAndOversamplingChangesWhileProcessin
     }
 
     // Let the last re-prepare task run before the processor goes.
-    vyx::test::runMessageLoopUntil ([processor] { return processor->fadeState.load() != 2; });
+    vyx::test::runMessageLoopUntil ([processor] { return processor->getFadeState() != FadeState::silent; });
 }
 
 } // namespace

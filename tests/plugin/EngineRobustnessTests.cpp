@@ -1,6 +1,7 @@
 #include "EngineTestSupport.h"
 
 using namespace vyx::test;
+using FadeState = cvx::AudioProcessor::FadeState;
 
 // An oversampling change fades out, rebuilds the engine on the message thread and fades back
 // in: the output never jumps by more than the signal itself moves in one sample.
@@ -35,18 +36,18 @@ TEST (EngineRobustness, OversamplingChangeIsClickFree)
         if (blockIndex == 40)
         {
             f.setOversampling (2);
-            f.vyx.fadeState = 1;
+            f.vyx.requestReprepare();
         }
 
         f.vyx.processBlock (block, midi);
         for (int i = 0; i < blockSize; ++i)
             recorded.push_back (block.getSample (0, i));
-        sawSilence = sawSilence || f.vyx.fadeState.load() == 2;
+        sawSilence = sawSilence || f.vyx.getFadeState() == FadeState::silent;
 
         // The host keeps the message thread running meanwhile.
         juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
 
-        cycleDone = blockIndex > 40 && f.vyx.fadeState.load() == 0;
+        cycleDone = blockIndex > 40 && f.vyx.getFadeState() == FadeState::normal;
     }
     ASSERT_TRUE (sawSilence);
     ASSERT_TRUE (cycleDone);

@@ -1,5 +1,7 @@
 #include "EngineTestSupport.h"
 
+#include <complex>
+
 using namespace vyx::test;
 
 namespace
@@ -270,6 +272,94 @@ TEST (Engine, CrossoverAboveHalfTheSampleRateActsAsHalfTheSampleRate)
 
     EXPECT_TRUE (bitIdentical (renderWith (40000.0f), renderWith (22050.0f)));
     EXPECT_FALSE (bitIdentical (renderWith (40000.0f), renderWith (10000.0f)));
+}
+
+// The band sum through the whole engine with one crossover at 30 kHz, above half the host
+// rate: it is the product of the design's all-passes at the engine's rate, the one at 1 kHz
+// and the one at half the host rate, in phase and magnitude up to 0.45 of the host rate.
+// Without oversampling the second is the all-pass at half the rate itself, which passes
+// everything unchanged; at 2x it sits at a quarter of the engine's rate. Dividing by the
+// one-band rendering takes out what both renderings share: the oversampler and the latency.
+TEST (Engine, BandSumWithACrossoverAboveHalfTheRateIsTheDesignsAllPassProduct)
+{
+    struct Case
+    {
+        double sampleRate;
+        int stages;
+    };
+
+    const Case cases[] = { { 44100.0, 0 }, { 48000.0, 0 }, { 44100.0, 1 }, { 48000.0, 1 } };
+    constexpr int settle = 8192, window = 8192;
+    constexpr double lowCrossover = 1000.0, highCrossover = 30000.0;
+    const double pi = juce::MathConstants<double>::pi;
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.sampleRate) + " Hz, stages " + juce::String (c.stages));
+
+        // Tones on whole cycles of the window, from 100 Hz up to 0.45 of the host rate.
+        std::vector<int> bins;
+        for (const double f : { 100.0, 1000.0, 3000.0, 8000.0, 12000.0, 16000.0, 19000.0, 0.45 * c.sampleRate })
+            bins.push_back ((int) std::floor (f * window / c.sampleRate));
+
+        juce::AudioBuffer<float> in (2, settle + window);
+        juce::Random random (5);
+        std::vector<double> phases;
+        for (size_t t = 0; t < bins.size(); ++t)
+            phases.push_back (2.0 * pi * random.nextDouble());
+        for (int i = 0; i < in.getNumSamples(); ++i)
+        {
+            double x = 0.0;
+            for (size_t t = 0; t < bins.size(); ++t)
+                x += 0.05 * std::sin (2.0 * pi * bins[t] * i / window + phases[t]);
+            in.setSample (0, i, (float) x);
+            in.setSample (1, i, (float) x);
+        }
+
+        const auto renderWith = [&] (int numBands)
+        {
+            EngineFixture f;
+            f.setOversampling (c.stages);
+            f.neutralCompression();
+            f.vyx.state.properties.setProperty (Properties::limiter, false, nullptr);
+            f.set ("NUM", (float) numBands);
+            f.set ("CR0", (float) lowCrossover);
+            f.set ("CR1", (float) highCrossover);
+            f.prepare (c.sampleRate, 512);
+            return f.render (in);
+        };
+
+        const auto split = renderWith (3);
+        const auto whole = renderWith (1);
+
+        const auto binOf = [&] (const juce::AudioBuffer<float>& out, int bin)
+        {
+            std::complex<double> sum;
+            for (int n = 0; n < window; ++n)
+                sum += (double) out.getSample (0, settle + n) * std::polar (1.0, -2.0 * pi * bin * n / window);
+            return sum;
+        };
+
+        // The second-order all-pass at fc for a rate fs, at frequency f.
+        const double engineRate = c.sampleRate * (1 << c.stages);
+        const auto allPass = [&] (double fc, double f)
+        {
+            const std::complex<double> s (0.0, std::tan (pi * f / engineRate) / std::tan (pi * fc / engineRate));
+            return (s * s - std::sqrt (2.0) * s + 1.0) / (s * s + std::sqrt (2.0) * s + 1.0);
+        };
+
+        for (const int bin : bins)
+        {
+            const double f = bin * c.sampleRate / window;
+            SCOPED_TRACE (juce::String (f, 1) + " Hz");
+            const auto measured = binOf (split, bin) / binOf (whole, bin);
+            const auto expected = allPass (lowCrossover, f) * allPass (std::min (highCrossover, 0.5 * c.sampleRate), f);
+            const auto ratio = measured / expected;
+
+            EXPECT_LT (std::abs (std::arg (ratio)), 1.0e-4);
+            EXPECT_LT (std::abs (20.0 * std::log10 (std::abs (ratio))), 0.01);
+        }
+    }
 }
 
 //==============================================================================
