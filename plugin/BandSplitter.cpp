@@ -5,7 +5,7 @@ namespace
     // g = tan (pi fc / fs) runs off to infinity at half the sample rate, where both section
     // poles land on z = -1 and float rounding builds up without ever decaying, and it turns
     // negative (an unstable filter) beyond. Close below half the rate the float sections
-    // already stray from their response (by about 1e-4 of the signal at 0.49 fs, 2e-4 at
+    // already stray from their response (by about 7e-5 of the signal at 0.49 fs, 2e-4 at
     // 0.495 fs, 6e-4 at 0.498 fs), so cutoffs are held inside this range for the
     // coefficients. Below 0.49 fs (every audible cutoff at 44.1 kHz and up) nothing changes;
     // from half the rate on the filter passes everything and the sections do not run.

@@ -249,7 +249,7 @@ void Compressor::setAttack (float milliseconds)
     // The effective attack adds the lookahead, in seconds, to the attack, in milliseconds. For
     // the upward compressors (about 0.008 s of lookahead, an attack of 0.0064 ms) that gives a
     // time constant of about 0.0144 ms, far below one sample: their envelope follows a rise
-    // at once, which is how the design sounds. It is not a unit slip to correct; changing it
+    // at once, which is how the product sounds. It is not a unit slip to correct; changing it
     // changes the product's sound.
     attack.store (milliseconds, std::memory_order_relaxed);
     effectiveAttackTime.store (milliseconds + lookaheadTime.load (std::memory_order_relaxed),

@@ -698,7 +698,7 @@ TEST_F (BandSplitterTest, CrossoverAtOrAboveHalfTheRateSplitsAtHalfTheRate)
         SCOPED_TRACE (tc.name);
         prepare (tc.sampleRate);
 
-        // The design's filters: every crossover limited to half the rate.
+        // The filters the split stands for: every crossover limited to half the rate.
         std::vector<float> limited;
         for (const auto c : tc.crossovers)
             limited.push_back (std::min (c, (float) (0.5 * tc.sampleRate)));

@@ -275,12 +275,12 @@ TEST (Engine, CrossoverAboveHalfTheSampleRateActsAsHalfTheSampleRate)
 }
 
 // The band sum through the whole engine with one crossover at 30 kHz, above half the host
-// rate: it is the product of the design's all-passes at the engine's rate, the one at 1 kHz
+// rate: it is the product of the crossovers' all-passes at the engine's rate, the one at 1 kHz
 // and the one at half the host rate, in phase and magnitude up to 0.45 of the host rate.
 // Without oversampling the second is the all-pass at half the rate itself, which passes
 // everything unchanged; at 2x it sits at a quarter of the engine's rate. Dividing by the
 // one-band rendering takes out what both renderings share: the oversampler and the latency.
-TEST (Engine, BandSumWithACrossoverAboveHalfTheRateIsTheDesignsAllPassProduct)
+TEST (Engine, BandSumWithACrossoverAboveHalfTheRateIsTheProductOfTheAllPasses)
 {
     struct Case
     {
