@@ -1,5 +1,6 @@
-// Writes the seed corpora of the fuzz targets into fuzz/seeds/<target>/ from the product's own
+// Writes the made seeds of the fuzz targets into fuzz/seeds/<target>/ from the product's own
 // processor: real state blocks, preset files and settings files, plus the factory presets.
+// Beside them the folders hold what fuzzing learned (tools/merge-fuzz-corpus.sh).
 //   usage: make_seeds FUZZ_FOLDER
 
 #include "FuzzSupport.h"
@@ -107,6 +108,5 @@ int main (int argc, char** argv)
     }
 
     std::printf ("seeds written to %s\n", seeds.getFullPathName().toRawUTF8());
-    std::fflush (stdout);
-    std::_Exit (0);
+    return 0;
 }

@@ -8,7 +8,7 @@ namespace
 {
     juce::File getPresetFile()
     {
-        static const auto file = juce::File::getSpecialLocation (juce::File::tempDirectory)
+        static const auto file = juce::File::getSpecialLocation (juce::File::userHomeDirectory)
                                      .getNonexistentChildFile ("vyx-fuzz", ".preset");
         return file;
     }

@@ -7,8 +7,8 @@ namespace
 {
     cvx::cache::ValueFile& getSettings()
     {
-        static auto* settings = new cvx::cache::ValueFile ("VyxFuzz");
-        return *settings;
+        static auto& settings = vyx::fuzz::keepUntilExit (std::make_unique<cvx::cache::ValueFile> ("VyxFuzz"));
+        return settings;
     }
 } // namespace
 

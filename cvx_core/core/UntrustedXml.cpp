@@ -17,11 +17,53 @@ bool isSafeToDecodeAsBase64 (const juce::String& text)
 
 namespace
 {
+    bool isNameStartCharacter (char c)
+    {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
+    }
+
+    bool isNameCharacter (char c)
+    {
+        return isNameStartCharacter (c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    }
+
+    /** The ';' that ends the character or entity reference whose '&' is at p ("&amp;",
+        "&#233;", "&#xE9;"), or null when no complete reference starts there. */
+    const char* findEndOfReference (const char* p)
+    {
+        using CharacterTest = bool (*) (char);
+        const CharacterTest isDecimal = [] (char c) { return c >= '0' && c <= '9'; };
+        const CharacterTest isHex = [] (char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
+
+        const char* start = p + 1;
+        auto isPart = isNameCharacter;
+        if (*start == '#')
+        {
+            const bool hex = start[1] == 'x' || start[1] == 'X';
+            start += hex ? 2 : 1;
+            isPart = hex ? isHex : isDecimal;
+        }
+
+        const char* end = start;
+        while (isPart (*end))
+            ++end;
+
+        return end > start && *end == ';' ? end : nullptr;
+    }
+
     /** True when a zero-terminated XML text holds no declaration but the XML header, nests no
         deeper than the limit and stays within the element and attribute counts. Counted
         without parsing, skipping comments, CDATA, processing instructions and quoted attribute
-        values; every '=' inside a start tag counts as an attribute. Unterminated constructs are
-        let through: they cannot nest any deeper or add elements, and the parser refuses them.
+        values; every '=' inside a start tag counts as an attribute.
+        The parser steps over the zero that ends its text when a character reference is cut
+        off by it ("&#x59" at the very end), and it parses the name of an entity that starts
+        with '<' as markup, in a string of its own that ends inside that markup. So every '&'
+        in text and attribute values must begin a complete reference, and the text may not end
+        inside a comment, CDATA section, processing instruction, tag or quoted value. Outside
+        its quoted values a start tag may hold no '<' (the parser skips comments there, and
+        with them a '>' that ends the tag here), no '&' and nothing but ASCII, and each name in
+        it must start as an XML name starts, with a letter, '_' or ':' (the framework's
+        elements assert on "1a" or "-x", which its parser reads as names).
         The parser also grows an attribute value to its exact size at every character reference
         ("&amp;", "&#10;"), copying the whole value each time: a few references cost nothing, but
         a long value full of them takes minutes, so their count times the value's length is
@@ -39,6 +81,14 @@ namespace
         juce::int64 referenceCost = 0;
         for (const char* p = text; *p != 0; ++p)
         {
+            if (*p == '&')
+            {
+                p = findEndOfReference (p);
+                if (p == nullptr)
+                    return false;
+                continue;
+            }
+
             if (*p != '<')
                 continue;
 
@@ -60,8 +110,17 @@ namespace
                 if (++depth > depthLimit || ++elements > maximumUntrustedXmlElements)
                     return false;
 
-                for (++p; *p != 0 && *p != '>'; ++p)
+                bool inName = false;
+                for (++p; *p != '>'; ++p)
                 {
+                    if (*p == 0 || *p == '<' || *p == '&' || (unsigned char) *p >= 0x80)
+                        return false;
+
+                    const bool nameCharacter = isNameCharacter (*p);
+                    if (nameCharacter && ! inName && ! isNameStartCharacter (*p))
+                        return false;
+                    inName = nameCharacter;
+
                     if (*p == '=' && ++attributes > maximumUntrustedXmlAttributes)
                         return false;
 
@@ -70,11 +129,18 @@ namespace
                         const char* const valueStart = p;
                         const char quote = *p;
                         juce::int64 references = 0;
-                        while (*++p != 0 && *p != quote)
+                        while (*++p != quote)
+                        {
+                            if (*p == 0)
+                                return false;
+
                             if (*p == '&')
+                            {
                                 ++references;
-                        if (*p == 0)
-                            return true;
+                                if ((p = findEndOfReference (p)) == nullptr)
+                                    return false;
+                            }
+                        }
 
                         referenceCost += references * (juce::int64) (p - valueStart);
                         if (referenceCost > maximumReferenceCost)
@@ -82,14 +148,12 @@ namespace
                     }
                 }
 
-                if (*p == 0)
-                    return true;
                 if (p[-1] == '/')
                     --depth;
             }
 
             if (p == nullptr)
-                return true;
+                return false;
         }
         return true;
     }

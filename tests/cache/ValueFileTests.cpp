@@ -234,6 +234,9 @@ TEST_F (ValueFileTest, UnreadableFileLeavesTheValuesAsTheyWere)
         { "invalid UTF-8",               juce::MemoryBlock ("<Settings a=\"\xc3\x28\"/>", 18).toBase64Encoding() },
         // An entity that expands into itself would recurse in the parser until the stack ends.
         { "self-referencing entity",     encodeDocument ("<!DOCTYPE Settings [<!ENTITY a \"&a;\">]><Settings x=\"&a;\"/>") },
+        // Found by the fuzzer: the document ends inside a character reference, which the
+        // framework's parser would read on past.
+        { "cut off inside a reference",  encodeDocument (utf8 ("<_F->\x01<_F->\r\n]ettir=\"&#252;cke &#x59")) },
         // XML forbids it, and the values would keep the first while the next save wrote the last.
         { "the same attribute twice",    encodeDocument ("<Settings colour=\"ff000000\" colour=\"ffffffff\"/>") },
         // Larger than any settings file: refused before it is decoded.

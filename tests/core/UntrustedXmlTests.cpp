@@ -89,6 +89,57 @@ TEST (UntrustedXml, OnlyALeadingXmlDeclarationIsAccepted)
     }
 }
 
+TEST (UntrustedXml, TextTheParserWouldReadPastTheEndOfIsRefused)
+{
+    // The framework's parser steps over the zero that ends its text at a character reference
+    // cut off by it, and parses an entity name that starts with '<' as markup in a string of
+    // its own, where the same happens. So every '&' must begin a complete reference, and no
+    // construct may be left open at the end; names in tags are plain XML names, which the
+    // framework's elements take without asserting. What a valid document holds reads as the
+    // framework reads it.
+    struct Case { const char* name; std::string text; bool accepted; };
+    const Case cases[] {
+        { "the settings file a fuzzer found", "<_F->\x01<_F->\r\n]ettir=\"&#252;cke &#x59", false },
+        { "hex reference without digits at the end", "<State>&#x", false },
+        { "hex reference of eight digits at the end", "<State>&#x12345678", false },
+        { "decimal reference at the end", "<State>&#123", false },
+        { "hex reference at the end of an open value", "<State a=\"&#x59", false },
+        { "reference without digits that takes the quote", "<State a=\"&#x\"/>&#x41", false },
+        { "ampersand without a reference", "<State a=\"R&B\"/>", false },
+        { "entity name holding markup", "<State>&<a>&#x41;</State>", false },
+        { "entity name holding markup behind a value without quotes", "<State><a b=c &<x>&#x41;/></State>", false },
+        { "comment inside a start tag", "<State <!-- > --> a=\"1\"/>", false },
+        { "tag name starting with a digit", "<State><1a/></State>", false },
+        { "attribute name starting with a dash", "<State -x=\"1\"/>", false },
+        { "name beyond ASCII", "<State \xC3\xA9t\xC3\xA9=\"1\"/>", false },
+        { "CDATA section left open", "<State><![CDATA[text", false },
+        { "CDATA opener cut off", "<State><![CDA", false },
+        { "comment left open", "<State><!-- note", false },
+        { "declaration left open", "<?xml version=\"1.0\"", false },
+        { "value left open", "<State a=\"", false },
+        { "start tag left open", "<State a=\"1\"", false },
+        { "end tag left open", "<State></State", false },
+        { "every predefined and numeric reference",
+          "<State a=\"&amp;&lt;&gt;&quot;&apos;&#233;&#xE9;&#XE9;\">x &amp; y&#10;</State>", true },
+        { "markup characters inside values, comments and CDATA",
+          "<State a=\"<b>\" c='\"'><!-- R&B <x --><![CDATA[&#x <y]]>a > b</State>", true },
+        { "an entity the document does not declare", "<State>&foo;</State>", true },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        const auto xml = cvx::parseUntrustedXml (c.text.data(), c.text.size(), 8);
+        ASSERT_EQ (xml != nullptr, c.accepted);
+        if (xml != nullptr)
+        {
+            const auto framework = juce::parseXML (juce::String::fromUTF8 (c.text.data(), (int) c.text.size()));
+            ASSERT_NE (framework, nullptr);
+            EXPECT_TRUE (xml->isEquivalentTo (framework.get(), false));
+        }
+    }
+}
+
 TEST (UntrustedXml, OverlongUtf8SequencesAreRefused)
 {
     // Well-formed UTF-8 structure, but a character written with more bytes than it needs:

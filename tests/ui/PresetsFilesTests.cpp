@@ -73,6 +73,8 @@ TEST (PresetFilesTest, ReadRefusesWhatIsNotAPresetDocument)
         { "missing", [&] { return dir.getChildFile ("missing.preset"); } },
         { "empty", [&] { return writeText (dir.getChildFile ("empty.preset"), ""); } },
         { "truncated", [&] { return writeText (dir.getChildFile ("cut.preset"), "<State><Parameters><PARAM id=\"IN\" val"); } },
+        { "cut off inside a character reference", [&] { return writeText (dir.getChildFile ("reference.preset"),
+                                                          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<State><Parameters><PARAM id=\"IN\" value=\"3\"/>&#x59"); } },
         { "binary", [&] { auto f = dir.getChildFile ("bin.preset"); f.replaceWithData (garbage.getData(), garbage.getSize()); return f; } },
         { "entity bomb", [&] { return writeText (dir.getChildFile ("bomb.preset"),
                                    "<?xml version=\"1.0\"?><!DOCTYPE State [<!ENTITY a \"aaaaaaaaaa\">"
