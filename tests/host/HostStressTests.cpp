@@ -12,6 +12,9 @@
 #include <plugin/Layout.h>
 
 #include <atomic>
+#include <chrono>
+#include <optional>
+#include <string>
 #include <cstdlib>
 #include <thread>
 
@@ -565,6 +568,97 @@ TEST (HostStressInProcess, ConcurrentPrepareAndOversamplingChangesWhileProcessin
 
     // Let the last re-prepare task run before the processor goes.
     vyx::test::runMessageLoopUntil ([processor] { return processor->getFadeState() != FadeState::silent; });
+}
+
+//==============================================================================
+/** Accepts connections on a loopback port and never answers them, like an overloaded service
+    or a proxy that holds the line, for its lifetime; every plain-HTTP request of this process,
+    the bundle's version query included, goes to it as a proxy. */
+class HoldingLoopbackProxy : private juce::Thread
+{
+public:
+    HoldingLoopbackProxy() : juce::Thread ("holding proxy")
+    {
+        if (listener.createListener (0, "127.0.0.1"))
+        {
+            for (auto& [name, value] : saved)
+            {
+                if (const char* text = std::getenv (name))
+                    value = text;
+                unsetenv (name);
+            }
+            setenv ("http_proxy", ("http://127.0.0.1:" + juce::String (listener.getBoundPort())).toRawUTF8(), 1);
+            startThread();
+        }
+    }
+
+    ~HoldingLoopbackProxy() override
+    {
+        for (const auto& [name, value] : saved)
+        {
+            if (value.has_value())
+                setenv (name, value->c_str(), 1);
+            else
+                unsetenv (name);
+        }
+        signalThreadShouldExit();
+        listener.close();
+        stopThread (2000);
+    }
+
+    bool isListening() const { return listener.getBoundPort() > 0; }
+    int getNumConnections() const { return connections.load(); }
+
+private:
+    void run() override
+    {
+        std::vector<std::unique_ptr<juce::StreamingSocket>> held;
+        while (! threadShouldExit())
+        {
+            if (listener.waitUntilReady (true, 20) != 1)
+                continue;
+            if (auto* connection = listener.waitForNextConnection())
+            {
+                held.emplace_back (connection);
+                ++connections;
+            }
+        }
+    }
+
+    juce::StreamingSocket listener;
+    std::atomic<int> connections { 0 };
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved { { "http_proxy", {} }, { "no_proxy", {} }, { "NO_PROXY", {} } };
+};
+
+// The bundle is loaded, an instance created, processed and destroyed and the bundle let go,
+// over and over, while every version query it starts hangs: each last instance goes within a
+// second (a host frozen for the query's time-out otherwise), and under the sanitizers nothing
+// its threads read has gone before them.
+TEST (HostStressInstances, LoadProcessAndUnloadWhileTheServiceHangs)
+{
+    HoldingLoopbackProxy service;
+    ASSERT_TRUE (service.isListening());
+
+    juce::AudioBuffer<float> buffer (2, 256);
+    juce::MidiBuffer midi;
+    for (int round = 0; round < 8; ++round)
+    {
+        auto instance = vyx::test::loadBuiltPlugin (44100.0, 256);
+        ASSERT_NE (instance, nullptr) << "round " << round;
+        instance->prepareToPlay (44100.0, 256);
+        buffer.clear();
+        instance->processBlock (buffer, midi);
+
+        // Destroyed at once in even rounds, once the query is surely on the line in odd ones.
+        if (round % 2 == 1)
+            ASSERT_TRUE (vyx::test::runMessageLoopUntil ([&] { return service.getNumConnections() > round / 2; }, 10000));
+
+        const auto start = std::chrono::steady_clock::now();
+        instance.reset();
+        const auto ms = std::chrono::duration<double, std::milli> (std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT (ms, 1000.0) << "round " << round;
+    }
+    EXPECT_GT (service.getNumConnections(), 0);
 }
 
 } // namespace
