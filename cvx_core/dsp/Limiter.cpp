@@ -3,10 +3,10 @@ namespace cvx::dsp
 
 Limiter::Limiter() = default;
 
-void Limiter::prepare (const juce::dsp::ProcessSpec& spec)
+void Limiter::prepare (const juce::dsp::ProcessSpec& setup)
 {
-    detector.setSize (1, (int) juce::jmax ((juce::uint32) 1, spec.maximumBlockSize), false, false, true);
-    sampleRate = (float) spec.sampleRate;
+    detector.setSize (1, (int) juce::jmax ((juce::uint32) 1, setup.maximumBlockSize), false, false, true);
+    sampleRate = (float) setup.sampleRate;
     releaseCoefficient = std::exp (-1.0f / (releaseMilliseconds / 1000.0f * sampleRate));
     attackCoefficient = 0.0f;
     reset();

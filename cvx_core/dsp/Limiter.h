@@ -13,7 +13,7 @@ public:
     Limiter();
 
     /** Sizes the detector for the block size and computes the release for the sample rate. */
-    void prepare (const juce::dsp::ProcessSpec& spec);
+    void prepare (const juce::dsp::ProcessSpec& setup);
 
     /** Forgets the envelope. */
     void reset() noexcept;
