@@ -250,6 +250,13 @@ TEST (EditorWindow, DamagedStoredSizeOpensAUsableWindow)
 TEST (EditorWindow, OpeningAndClosingLeavesTheSavedStateUnchanged)
 {
     EditorFixture f;
+    // The pin of the last crossover waits for the window to be on screen, which the X server
+    // reports in its own time: let it happen first, so that it is not what the loop changes.
+    ASSERT_TRUE (vyx::test::runMessageLoopUntil ([&f]
+    {
+        f.frames (1);
+        return f.hostParameter ("CR2").getValue() == 1.0f;
+    }, 10000));
     f.closeEditor();
 
     // From a state that never had an editor: only width, height and colour may appear.
