@@ -62,10 +62,11 @@ TEST (BandEditorConcurrent, PaintWhileProcessingAndPreparing)
         panel.paintEntireComponent (g, false);
     };
 
-    // Paint until both threads have done a fair amount.
+    // Paint until both threads have done a fair amount. On a loaded machine a Debug preparation
+    // of eight bands can take a good part of a second: the deadline only stops a hung thread.
     bool allFinite = true;
     int paintedFrames = 0;
-    const auto deadline = juce::Time::getMillisecondCounter() + 10000;
+    const auto deadline = juce::Time::getMillisecondCounter() + 120000;
     while ((blocks.load() < 200 || preparations.load() < 20 || paintedFrames < 50)
            && juce::Time::getMillisecondCounter() < deadline)
     {
