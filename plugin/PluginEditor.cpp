@@ -49,6 +49,11 @@ VyxAudioProcessorEditor::VyxAudioProcessorEditor (VyxAudioProcessor& p)
 
     setLookAndFeel (&lookAndFeel);
 
+    // Parts of the window are repainted alone; drawn through its picture, they look as they do
+    // in a repaint of the whole window.
+    picture = new WindowPicture (*this);
+    setCachedComponentImage (picture);
+
     addAndMakeVisible (compressorControls);
     addAndMakeVisible (bottomBar);
     addAndMakeVisible (topBar);
@@ -127,14 +132,32 @@ void VyxAudioProcessorEditor::valueTreePropertyChanged (juce::ValueTree&, const 
     if (id != StateAttributes::colour)
         return;
 
-    // Visible from the next frame: the timer repaints the whole window.
+    // Visible from the next frame, which repaints the whole window.
     const auto colour = StateAttributes::getColour (state);
     compressorControls.colour = colour;
     bottomBar.colour = colour;
+    themeChanged = true;
 }
 
 void VyxAudioProcessorEditor::timerCallback()
 {
     compressorControls.arrangeBands();
-    repaint();
+
+    if (std::exchange (themeChanged, false))
+    {
+        repaint();
+        compressorControls.repaint();  // its kept image too
+    }
+
+    compressorControls.repaintChanges();
+    bottomBar.repaintChanges();
+    topBar.repaintChanges();
+
+    // Drawn in place, a part repainted alone may differ from the whole window in a few edge
+    // pixels: then anything that changed repaints the whole window, as each frame once did.
+    if (picture->takeRepaintRequests() && picture->needsWholeRepaints())
+    {
+        repaint();
+        picture->takeRepaintRequests();
+    }
 }

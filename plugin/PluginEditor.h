@@ -4,6 +4,7 @@
 #include "editor/BottomBar.h"
 #include "editor/CompressorControls.h"
 #include "editor/TopBar.h"
+#include "editor/WindowPicture.h"
 
 /** The plug-in's window: the top bar, the band editor and the fader strip, with the window's
     look-and-feel. It keeps its size and theme colour in the state's attributes (so both travel
@@ -37,7 +38,8 @@ public:
     void paintOverChildren (juce::Graphics& g) override;
     void resized() override;
 
-    /** One frame: lays out the bands, then repaints the whole window. */
+    /** One frame: lays out the bands, then asks for a repaint of what changed since it was
+        drawn (the whole window after a theme change) and of nothing else. */
     void timerCallback() override;
 
     VyxAudioProcessor& processor;
@@ -49,6 +51,9 @@ public:
 
 private:
     void valueTreePropertyChanged (juce::ValueTree& tree, const juce::Identifier& id) override;
+
+    bool themeChanged = false;         // the next frame repaints the whole window
+    WindowPicture* picture = nullptr;  // owned by the component as its cached image
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VyxAudioProcessorEditor)
 };

@@ -255,6 +255,17 @@ namespace
     }
 } // namespace
 
+juce::Image capturePluginWindow (juce::Component& hostEditor)
+{
+    auto* peer = hostEditor.getPeer();
+    XConnection x;
+    if (peer == nullptr || x.display == nullptr)
+        return {};
+
+    const auto window = findPluginWindow (x.display, (::Window) (juce::pointer_sized_uint) peer->getNativeHandle());
+    return window ? capture (x.display, *window) : juce::Image();
+}
+
 const Command& getScreenshotCommand()
 {
     static const Command command {

@@ -17,4 +17,9 @@ namespace vyx::host
     - OUT is written through a temporary file, so a failed run leaves no OUT. */
 const Command& getScreenshotCommand();
 
+/** What the X server shows of the plug-in's window inside a host's editor window that is on
+    the desktop (the largest viewable window inside the editor's own), as an opaque image;
+    invalid when the display or the window cannot be read. Message thread. */
+juce::Image capturePluginWindow (juce::Component& hostEditor);
+
 } // namespace vyx::host

@@ -108,8 +108,15 @@ void TopBar::paintLogo (juce::Graphics& g, Button& button)
     g.drawText (CVX_PRODUCT_NAME, juce::Rectangle<float> (x, 0.0f, std::max (w - x, 0.0f), h),
                 juce::Justification::centredLeft, true);
 
-    if (isNewVersionAvailable && isNewVersionAvailable())
+    drawnNewVersion = isNewVersionAvailable && isNewVersionAvailable();
+    if (drawnNewVersion)
         g.fillEllipse (0.0f, 0.0f, 6.0f, 6.0f);
+}
+
+void TopBar::repaintChanges()
+{
+    if ((isNewVersionAvailable && isNewVersionAvailable()) != drawnNewVersion)
+        logoButton.repaint();
 }
 
 } // namespace cvx::ui

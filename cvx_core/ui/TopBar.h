@@ -28,6 +28,11 @@ public:
     /** Draws the logo button: disc, logo, name, and the new-version dot. */
     void paintLogo (juce::Graphics& g, Button& button);
 
+    /** Repaints the logo when the new-version flag is not the one it last drew (the version
+        check answers on a thread of its own). The buttons repaint themselves on hover. Called
+        on every editor frame. */
+    void repaintChanges();
+
     /** The logo button's bounds for a bar of the given size. */
     static juce::Rectangle<int> getLogoBounds (int width, int height);
 
@@ -48,6 +53,8 @@ public:
     std::function<bool()> isNewVersionAvailable;
 
 private:
+    bool drawnNewVersion = false;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TopBar)
 };
 

@@ -265,6 +265,57 @@ juce::Colour BandComponent::getThemeColour()
     return theme;
 }
 
+bool BandComponent::Look::operator== (const Look& other) const noexcept
+{
+    return downThreshold == other.downThreshold && upThreshold == other.upThreshold
+        && downRatio == other.downRatio && upRatio == other.upRatio
+        && mergeHint == other.mergeHint && crossoverHighlight == other.crossoverHighlight
+        && downThresholdHighlight == other.downThresholdHighlight && upThresholdHighlight == other.upThresholdHighlight
+        && downRatioHighlight == other.downRatioHighlight && upRatioHighlight == other.upRatioHighlight
+        && hoverTarget == other.hoverTarget && merged == other.merged && theme == other.theme;
+}
+
+BandComponent::Look BandComponent::getLook()
+{
+    Look look;
+    look.downThreshold = compressors.down.threshold.parameter->getModulatedNormalisedValue();
+    look.upThreshold = compressors.up.threshold.parameter->getModulatedNormalisedValue();
+    look.downRatio = compressors.down.ratio.parameter->getModulatedNormalisedValue();
+    look.upRatio = compressors.up.ratio.parameter->getModulatedNormalisedValue();
+    look.mergeHint = mergeHint;
+    look.crossoverHighlight = crossoverHighlight;
+    look.downThresholdHighlight = compressors.down.threshold.highlight;
+    look.upThresholdHighlight = compressors.up.threshold.highlight;
+    look.downRatioHighlight = compressors.down.ratio.highlight;
+    look.upRatioHighlight = compressors.up.ratio.highlight;
+    look.hoverTarget = hoverTarget;
+    look.merged = merged;
+    look.theme = getThemeColour().getARGB();
+    return look;
+}
+
+bool BandComponent::isFading() const noexcept
+{
+    const auto moves = [] (float value, bool towardsOne) { return fade (value, towardsOne) != value; };
+
+    return moves (crossoverHighlight, hoverTarget == crossoverTarget && ! merged)
+        || moves (compressors.down.ratio.highlight, hoverTarget == ratioDownTarget)
+        || moves (compressors.up.ratio.highlight, hoverTarget == ratioUpTarget)
+        || moves (compressors.down.threshold.highlight, hoverTarget == thresholdDownTarget)
+        || moves (compressors.up.threshold.highlight, hoverTarget == thresholdUpTarget);
+}
+
+BandComponent::Look BandComponent::currentLook()
+{
+    pullBindings();
+    return getLook();
+}
+
+bool BandComponent::needsRepaint()
+{
+    return currentLook() != paintedLook || ! paintedWhole || isFading();
+}
+
 void BandComponent::pullBindings()
 {
     compressors.down.threshold.parameter->pull();
@@ -593,4 +644,17 @@ void BandComponent::paint (juce::Graphics& g)
     up.highlight = fade (up.highlight, hoverTarget == thresholdUpTarget);
     g.setColour (shade (themeColour, (1.0f - mergeHint) * (0.5f + 0.5f * up.highlight)));
     g.fillRoundedRectangle (5.0f, up.getLineY (h, mergeHint) + 5.0f, handleWidth, 10.0f, 5.0f);
+
+    // A paint of part of the band leaves the rest of it as it was: only a whole paint tells
+    // what the screen shows.
+    const auto look = getLook();
+    if (g.getClipBounds().contains (getLocalBounds()))
+    {
+        paintedLook = look;
+        paintedWhole = true;
+    }
+    else if (look != paintedLook)
+    {
+        paintedWhole = false;
+    }
 }

@@ -166,6 +166,32 @@ public:
     /** Shifts this band's and every later slot's settings one slot right (slot 7's are lost). */
     void copyToRight();
 
+    /** Everything a paint of the band depends on besides its size. */
+    struct Look
+    {
+        float downThreshold = 0.0f, upThreshold = 0.0f, downRatio = 0.0f, upRatio = 0.0f;
+        float mergeHint = 0.0f, crossoverHighlight = 0.0f;
+        float downThresholdHighlight = 0.0f, upThresholdHighlight = 0.0f;
+        float downRatioHighlight = 0.0f, upRatioHighlight = 0.0f;
+        int hoverTarget = 0;
+        bool merged = false;
+        juce::uint32 theme = 0;
+
+        bool operator== (const Look& other) const noexcept;
+        bool operator!= (const Look& other) const noexcept { return ! operator== (other); }
+    };
+
+    /** The band's look now, its bindings pulled first. */
+    Look currentLook();
+
+    /** Whether the band must be painted again: its look is not the one its last whole paint
+        drew (or no whole paint has happened), or a hover fade runs, which advances once per
+        paint. Pulls the bindings. Called every editor frame. */
+    bool needsRepaint();
+
+    /** The look the last paint drew when that paint covered the whole band, else null. */
+    const Look* getWholePaintLook() const noexcept { return paintedWhole ? &paintedLook : nullptr; }
+
     cvx::State* state = nullptr;
     DualCompressor compressors;
     int hoverTarget = none;
@@ -189,10 +215,15 @@ private:
     void applyDrag (juce::Point<float> position);
     void pullBindings();
 
+    Look getLook();
+    bool isFading() const noexcept;
+
     juce::RangedAudioParameter* numBandsParameter = nullptr;
     std::atomic<float>* numBandsValue = nullptr;
     juce::var themeText;                       // the colour attribute the cached colour came from
     juce::Colour theme { juce::Colours::grey };
+    Look paintedLook;                          // what the last whole paint drew
+    bool paintedWhole = false;                 // no paint of a part has drawn anything else since
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (BandComponent)
 };

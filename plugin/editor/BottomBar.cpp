@@ -62,6 +62,14 @@ void BottomBar::updateMixer()
     output.setVisible (! dryWet);
 }
 
+void BottomBar::repaintChanges()
+{
+    updateMixer();
+
+    if (display.isVisible())
+        display.repaint();
+}
+
 void BottomBar::paint (juce::Graphics&)
 {
     updateMixer();

@@ -18,6 +18,11 @@ public:
     /** Shows dry and wet when "DRYWET" is true, mix and output otherwise (also when absent). */
     void updateMixer();
 
+    /** One frame: shows the faders of the current mixer mode, and repaints the value overlay
+        while it shows (its fade advances once per paint). The faders repaint themselves when
+        their values or hover fades change. Called by the editor's 16 ms timer. */
+    void repaintChanges();
+
     /** Follows the mixer mode; the bar itself draws nothing (the editor's black shows). */
     void paint (juce::Graphics& g) override;
     void resized() override;

@@ -29,6 +29,34 @@ public:
         y have the same length, at least 1. The path is cleared first, keeping its storage. */
     void generateMeter (const std::vector<float>& x, const std::vector<float>& y, juce::Path& path) const;
 
+    /** One frame, after arrangeBands: asks for a repaint of what changed since it was drawn,
+        and of nothing else. A band whose look changed or whose hover fade runs is repainted
+        whole; when the meters moved, only the pixels the curves leave and reach are, and the
+        panel's own drawing under them comes from a copy kept in an image. Called by the
+        editor's 16 ms timer. Allocates nothing once warm. */
+    void repaintChanges();
+
+    /** Reads the meters into meterX, levelY and compressedY and rebuilds the curves. Returns
+        whether the reading differs from the one before; if so, changedArea holds the pixels
+        that the curves of both readings can touch. */
+    bool readMeters();
+
+    /** The points of one meter curve: each band's right edge and its level's y. */
+    struct Curve
+    {
+        const std::vector<float>* x;
+        const std::vector<float>* y;
+    };
+
+    /** Adds to area the pixels (panel coordinates) that stroking these meter curves (as
+        generateMeter builds them, in a panel of the given width) can touch: rectangles side by
+        side, each as high as the parts of the curves above its columns reach. Allocates nothing
+        beyond the area's own storage. */
+    static void addCurvesArea (juce::RectangleList<int>& area, std::initializer_list<Curve> curves, float width);
+
+    /** The panel, its bands and the curves. The panel's drawing under the curves is kept in an
+        image while the window draws at a whole number of pixels per panel pixel, so that a
+        frame in which only the meters moved copies it back and strokes the curves over it. */
     void paint (juce::Graphics& g) override;
     void paintOverChildren (juce::Graphics& g) override;
     void resized() override;
@@ -47,14 +75,21 @@ public:
     cvx::ui::SpectrumDisplay& inputSpectrum;
     cvx::ui::SpectrumDisplay& outputSpectrum;
     const std::function<void (int, float&, float&)>& meterSource;
-    std::vector<float> meterX, levelY, compressedY;
+    std::vector<float> meterX, levelY, compressedY;   // the meter reading drawn
     ParameterDisplay& display;
+    juce::RectangleList<int> changedArea;             // see readMeters
 
 private:
+    class Layer;
+
     int getNumBands() const noexcept;
+    void paintMeters (juce::Graphics& g);
 
     std::atomic<float>* numBandsValue = nullptr;
     juce::Path levelPath, compressedPath;
+    std::vector<float> nextX, nextLevelY, nextCompressedY;   // the reading before
+    Layer* layer = nullptr;                          // owned by the component as its cached image
+    bool drawingLayer = false;                       // painting into the layer: no curves
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CompressorControls)
 };

@@ -128,11 +128,15 @@ public:
     void textInputRequired (juce::Point<int>, juce::TextInputTarget&) override {}
 };
 
-/** A top-level component on a HeadlessPeer: children show, nothing reaches the display. */
+/** A top-level component on a HeadlessPeer: children show, nothing reaches the display.
+    makePeer, when given, makes the window's peer instead (a HeadlessPeer of another kind). */
 class HeadlessWindow : public juce::Component
 {
 public:
-    explicit HeadlessWindow (juce::Component& content)
+    using PeerFactory = std::function<juce::ComponentPeer* (juce::Component& window, int styleFlags)>;
+
+    explicit HeadlessWindow (juce::Component& content, PeerFactory makePeer = {})
+        : peerFactory (std::move (makePeer))
     {
         // Far off the screen: the framework also asks where the real pointer is (isMouseOver,
         // the animator's hover test), and the real pointer must never be found inside.
@@ -151,8 +155,11 @@ public:
 
     juce::ComponentPeer* createNewPeer (int styleFlags, void*) override
     {
-        return new HeadlessPeer (*this, styleFlags);
+        return peerFactory ? peerFactory (*this, styleFlags) : new HeadlessPeer (*this, styleFlags);
     }
+
+private:
+    PeerFactory peerFactory;
 };
 
 /** Moves the main mouse (with the given buttons) to a point of a HeadlessWindow, as the
