@@ -14,15 +14,30 @@ target_link_libraries(vyx_juce_config INTERFACE
     juce::juce_recommended_config_flags
     juce::juce_recommended_warning_flags)
 
-# Release code is compiled for link-time optimisation; JUCE's own LTO flag links serially, so
-# let GCC use every core. The objects keep their machine code as well (fat), so that a program
-# can also be linked without LTO: vyx_link_time_optimise marks the ones that are optimised
-# across the whole program at link time (the plug-in and the benchmarks).
+# Release builds optimise the plug-in across its whole program at link time. Only the code that
+# goes into it (the framework, the maker library, the product) is compiled for that, and keeps
+# its machine code as well (fat objects), so that the tests and tools can link it without.
+# They must say so (-fno-lto): GCC's linker plugin otherwise takes the fat objects for link-time
+# code and optimises every test program as a whole too, which costs minutes per program.
+# JUCE's own LTO flag links serially, so GCC is let use every core.
 set(VYX_LTO $<AND:$<CONFIG:Release>,$<CXX_COMPILER_ID:GNU>>)
-target_compile_options(vyx_juce_config INTERFACE $<${VYX_LTO}:-flto=auto -ffat-lto-objects>)
+set(VYX_LTO_COMPILE "$<${VYX_LTO}:-flto=auto;-ffat-lto-objects>")
+set(VYX_LTO_LINK $<AND:${VYX_LTO},$<BOOL:$<TARGET_PROPERTY:VYX_LINK_TIME_OPTIMISED>>>)
+target_link_options(vyx_juce_config INTERFACE "$<${VYX_LTO}:$<IF:${VYX_LTO_LINK},-flto=auto,-fno-lto>>")
 
+# LLVM's linker, when installed, links the programs several times faster than GNU ld (whose
+# time grows with the debug information of the static framework). GCC's link-time optimisation
+# needs a linker that loads its plug-in, so the programs optimised that way keep the default.
+find_program(VYX_LLD ld.lld)
+if(VYX_LLD)
+    target_link_options(vyx_juce_config INTERFACE "$<$<NOT:${VYX_LTO_LINK}>:-fuse-ld=lld>")
+endif()
+
+# Marks a program or library that is optimised across the whole program at link time (the
+# plug-in and the engine benchmark).
 function(vyx_link_time_optimise target)
-    target_link_options(${target} PRIVATE $<${VYX_LTO}:-flto=auto>)
+    target_compile_options(${target} PRIVATE ${VYX_LTO_COMPILE})
+    set_target_properties(${target} PROPERTIES VYX_LINK_TIME_OPTIMISED TRUE)
 endfunction()
 
 # The JUCE modules the maker library and the product need.
@@ -58,9 +73,10 @@ function(vyx_add_juce_static_library name)
     vyx_set_shared_library_code(${name})
 endfunction()
 
-# Code that ends up in the plug-in's shared library: position independent, and nothing
-# exported but the plug-in's entry points.
+# Code that ends up in the plug-in's shared library: position independent, nothing exported
+# but the plug-in's entry points, and ready for link-time optimisation.
 function(vyx_set_shared_library_code target)
+    target_compile_options(${target} PRIVATE ${VYX_LTO_COMPILE})
     set_target_properties(${target} PROPERTIES
         POSITION_INDEPENDENT_CODE TRUE
         VISIBILITY_INLINES_HIDDEN TRUE

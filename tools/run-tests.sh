@@ -5,11 +5,17 @@
 #   asan            every test again under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan            the threaded tests (names containing "Concurrent") under ThreadSanitizer
 #   fuzz            every libFuzzer target for VYX_FUZZ_SECONDS (default 60) on its seed corpus
-# VYX_TEST_STAGES picks stages (default: all, in that order). Every stage runs even when an
-# earlier one failed; the script fails when any did. The web-service address points at a
-# closed loopback port so that no test leaves the machine.
-# Each stage is a function stage_NAME below, building in build-test-NAME; to add one, write
-# its function and put its name in the default list.
+# VYX_TEST_STAGES picks stages (default: all, in that order). Every stage runs even when another
+# failed; the script fails when any did. The web-service address points at a closed loopback
+# port so that no test leaves the machine.
+#
+# First every stage's build folder (build-test-NAME) is configured, then all of them are built
+# at once: one make job server hands out the machine's cores to every stage, so that the long
+# last compilations of one stage overlap the others. Each build writes its output to
+# build-test-NAME/build.log, which is printed when the build fails. Then the stages' tests run
+# one stage after another, on an otherwise quiet machine (several tests measure time).
+# A stage is its build options (options[NAME]), its make targets (targets[NAME]) and a function
+# test_NAME that runs its tests; to add one, write those and put its name in the default list.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -37,14 +43,32 @@ export CCACHE_BASEDIR="$root"
 export CCACHE_NOHASHDIR=1
 export CCACHE_SLOPPINESS="pch_defines,time_macros"
 
-# Configures build-test-NAME (NAME from the calling stage) with the common and the given options.
-configure() {
-    cmake -S . -B "build-test-$name" "${common[@]}" "$@" >/dev/null
-}
+declare -A options targets titles
 
-build() {
-    cmake --build "build-test-$name" -j"$jobs" "$@"
-}
+# The benchmarks are built (not run) in Release, so that they keep compiling.
+options[release]="-DCMAKE_BUILD_TYPE=Release -DVYX_BUILD_BENCH=ON"
+targets[release]=all
+
+options[debug]="-DCMAKE_BUILD_TYPE=Debug -DVYX_BUILD_BENCH=OFF"
+targets[debug]=all
+
+# Only the two suites are built; the others register as NOT_BUILT and are left out.
+titles[portable]="the DSP's portable paths, engine and DSP tests"
+options[portable]="-DCMAKE_BUILD_TYPE=Debug -DVYX_PORTABLE_SIMD=ON -DVYX_BUILD_BENCH=OFF"
+targets[portable]="plugin_tests dsp_tests"
+
+titles[asan]="AddressSanitizer + UndefinedBehaviorSanitizer"
+options[asan]="-DCMAKE_BUILD_TYPE=Debug -DVYX_SANITIZE=address -DVYX_BUILD_BENCH=OFF"
+targets[asan]=all
+
+# Only the suites that hold threaded tests, plus the bundle the host tests load.
+titles[tsan]="ThreadSanitizer, threaded tests"
+options[tsan]="-DCMAKE_BUILD_TYPE=Debug -DVYX_SANITIZE=thread -DVYX_BUILD_BENCH=OFF"
+targets[tsan]="Vyx_VST3 $(grep -l 'Concurrent' tests/*/*.cpp | xargs -n1 dirname | xargs -n1 basename | sort -u | sed 's/$/_tests/' | tr '\n' ' ')"
+
+titles[fuzz]="libFuzzer, ${fuzz_seconds} s per target"
+options[fuzz]="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVYX_SANITIZE=fuzzer -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVYX_BUILD_BENCH=OFF"
+targets[fuzz]=vyx_fuzzers
 
 # Tests run inside a virtual X server with a window manager (windows need one): there is no
 # display in CI and the editor tests open windows.
@@ -53,74 +77,69 @@ run_ctest() {
         ctest --test-dir "build-test-$name" --output-on-failure -j"$jobs" --timeout 900 "$@"
 }
 
-# Each stage returns 2 when its build failed, 1 when a test did.
+test_release() { run_ctest; }
+test_debug() { run_ctest; }
+test_portable() { run_ctest -E '_NOT_BUILT$'; }
+test_asan() { run_ctest; }
+test_tsan() { run_ctest -R Concurrent; }
+test_fuzz() { "$root/tools/run-fuzzers.sh" "build-test-$name/fuzz" "$fuzz_seconds"; }
 
-stage_release() {
-    # The benchmarks are built (not run) here, so that they keep compiling.
-    configure -DCMAKE_BUILD_TYPE=Release -DVYX_BUILD_BENCH=ON && build || return 2
-    run_ctest || return 1
-}
+stamp() { date -u +%H:%M:%S; }
 
-stage_debug() {
-    configure -DCMAKE_BUILD_TYPE=Debug -DVYX_BUILD_BENCH=OFF && build || return 2
-    run_ctest || return 1
-}
-
-stage_asan() {
-    configure -DCMAKE_BUILD_TYPE=Debug -DVYX_SANITIZE=address -DVYX_BUILD_BENCH=OFF && build || return 2
-    run_ctest || return 1
-}
-
-stage_portable() {
-    # Only the two suites are built; the others register as NOT_BUILT and are left out.
-    configure -DCMAKE_BUILD_TYPE=Debug -DVYX_PORTABLE_SIMD=ON -DVYX_BUILD_BENCH=OFF \
-        && build --target plugin_tests dsp_tests || return 2
-    run_ctest -E '_NOT_BUILT$' || return 1
-}
-
-stage_tsan() {
-    # Only the suites that hold threaded tests, plus the bundle the host tests load.
-    local targets=(Vyx_VST3) folder
-    for folder in $(grep -l 'Concurrent' tests/*/*.cpp 2>/dev/null | xargs -r -n1 dirname | xargs -r -n1 basename | sort -u); do
-        targets+=("${folder}_tests")
-    done
-    configure -DCMAKE_BUILD_TYPE=Debug -DVYX_SANITIZE=thread -DVYX_BUILD_BENCH=OFF \
-        && build --target "${targets[@]}" || return 2
-    run_ctest -R Concurrent || return 1
-}
-
-stage_fuzz() {
-    CC=clang CXX=clang++ configure -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVYX_SANITIZE=fuzzer \
-        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVYX_BUILD_BENCH=OFF \
-        && build --target vyx_fuzzers || return 2
-    "$root/tools/run-fuzzers.sh" "build-test-$name/fuzz" "$fuzz_seconds" || return 1
-}
-
-declare -A titles=(
-    [portable]="the DSP's portable paths, engine and DSP tests"
-    [asan]="AddressSanitizer + UndefinedBehaviorSanitizer"
-    [tsan]="ThreadSanitizer, threaded tests"
-    [fuzz]="libFuzzer, ${fuzz_seconds} s per target")
-
+# Configures every stage; a stage whose configuration fails is not built.
+built=()
 for name in $stages; do
-    echo
-    echo "=== $name${titles[$name]:+: ${titles[$name]}} ($(date -u +%H:%M:%S))"
-    if ! declare -F "stage_$name" >/dev/null; then
+    if [ -z "${options[$name]:-}" ] || ! declare -F "test_$name" >/dev/null; then
         echo "unknown stage '$name'"
         failed+=("$name")
         continue
     fi
-    "stage_$name"
-    case $? in
-        0) ;;
-        2) failed+=("$name build") ;;
-        *) failed+=("$name") ;;
-    esac
+    mkdir -p "build-test-$name"
+    # shellcheck disable=SC2086  # the options are words
+    if cmake -S . -B "build-test-$name" -G "Unix Makefiles" "${common[@]}" ${options[$name]} \
+            >"build-test-$name/configure.log" 2>&1; then
+        built+=("$name")
+    else
+        cat "build-test-$name/configure.log"
+        failed+=("$name build")
+    fi
+done
+
+# Builds every configured stage at once under one job server. The folders use CMake's Makefile
+# generator, whose make takes part in the job server; each build's exit status lands in
+# build-test-NAME/build.status.
+echo
+echo "=== building: ${built[*]} ($(stamp))"
+rules=".PHONY: all"$'\n'"all:"
+for name in "${built[@]}"; do
+    rules+=" build-$name"
+done
+rules+=$'\n'
+for name in "${built[@]}"; do
+    folder="build-test-$name"
+    rules+="build-$name:"$'\n'
+    rules+=$'\t'"+@start=\$\$(date +%s); \$(MAKE) --no-print-directory -C $folder ${targets[$name]} >$folder/build.log 2>&1; "
+    rules+="status=\$\$?; echo \$\$status >$folder/build.status; "
+    rules+="echo \"  $name built in \$\$((\$\$(date +%s) - start)) s, status \$\$status\""$'\n'
+done
+make -j"$jobs" -k -f - all <<<"$rules" || true
+
+for name in "${built[@]}"; do
+    echo
+    echo "=== $name${titles[$name]:+: ${titles[$name]}} ($(stamp))"
+    if [ "$(cat "build-test-$name/build.status" 2>/dev/null)" != 0 ]; then
+        # The first errors, then how the build ended.
+        grep -E -A8 'error:|Error [0-9]' "build-test-$name/build.log" | head -n 150
+        tail -n 20 "build-test-$name/build.log"
+        failed+=("$name build")
+        continue
+    fi
+    "test_$name" || failed+=("$name")
 done
 
 echo
 if [ ${#failed[@]} -ne 0 ]; then
-    echo "FAILED stages: ${failed[*]}"
+    echo "FAILED stages: ${failed[*]} ($(stamp))"
     exit 1
 fi
-echo "All stages passed: $stages"
+echo "All stages passed: $stages ($(stamp))"

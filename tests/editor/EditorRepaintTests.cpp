@@ -300,76 +300,83 @@ TEST (EditorRepaint, NothingChangingAsksForNothing)
     }
 }
 
-TEST (EditorRepaint, MovingMetersRepaintOnlyAroundTheCurves)
+struct MeterCase
 {
-    struct Case
-    {
-        int bands, width, height;
-        float loudest, quietest;  // dB range the levels move in
-    };
-    const Case cases[] = { { 1, 440, 330, -40.0f, -6.0f }, { 3, 440, 330, -40.0f, -6.0f }, { 8, 440, 330, -48.0f, 3.0f },
-                           { 3, 900, 600, -23.0f, -17.0f }, { 8, 1600, 1000, -23.0f, -17.0f } };
+    int bands, width, height;
+    float loudest, quietest;  // dB range the levels move in
+};
 
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE (juce::String (c.bands) + " bands at " + juce::String (c.width) + " x " + juce::String (c.height));
-        RegionFixture f (c.bands, c.width, c.height);
-        ASSERT_TRUE (f.settled);
-        const auto panelArea = f.panel().getBounds();
-        const auto origin = panelArea.getPosition();
-        juce::Random random (c.bands * 31 + c.width);
-        double largestShare = 0.0;
+class EditorRepaintMeters : public ::testing::TestWithParam<MeterCase> {};
 
-        for (int frame = 0; frame < 12; ++frame)
+TEST_P (EditorRepaintMeters, MovingMetersRepaintOnlyAroundTheCurves)
+{
+    const auto& c = GetParam();
+    RegionFixture f (c.bands, c.width, c.height);
+    ASSERT_TRUE (f.settled);
+    const auto panelArea = f.panel().getBounds();
+    const auto origin = panelArea.getPosition();
+    juce::Random random (c.bands * 31 + c.width);
+    double largestShare = 0.0;
+
+    for (int frame = 0; frame < 12; ++frame)
+    {
+        const auto before = curvesOf (f);
+        for (int i = 0; i < c.bands; ++i)
         {
-            const auto before = curvesOf (f);
-            for (int i = 0; i < c.bands; ++i)
+            const float dB = c.loudest + (c.quietest - c.loudest) * random.nextFloat();
+            f.levels[(size_t) i] = std::pow (10.0f, dB / 20.0f);
+            f.compressedLevels[(size_t) i] = f.levels[(size_t) i] * 0.5f;
+        }
+        const auto after = curvesOf (f);
+
+        const auto region = f.frame();
+        ASSERT_FALSE (region.isEmpty());
+        EXPECT_TRUE (inside (region, panelArea));
+
+        // Nothing further than a stroke's reach above or below both readings' curves...
+        const float top = (float) origin.y + std::min (before.top, after.top) - 8.0f;
+        const float bottom = (float) origin.y + std::max (before.bottom, after.bottom) + 8.0f;
+        for (const auto& r : region)
+        {
+            EXPECT_TRUE ((float) r.getY() >= top && (float) r.getBottom() <= bottom) << r.toString();
+        }
+
+        // ...but every pixel under either reading's curves.
+        for (const auto* curves : { &before, &after })
+            for (const auto& p : curves->points)
             {
-                const float dB = c.loudest + (c.quietest - c.loudest) * random.nextFloat();
-                f.levels[(size_t) i] = std::pow (10.0f, dB / 20.0f);
-                f.compressedLevels[(size_t) i] = f.levels[(size_t) i] * 0.5f;
-            }
-            const auto after = curvesOf (f);
-
-            const auto region = f.frame();
-            ASSERT_FALSE (region.isEmpty());
-            EXPECT_TRUE (inside (region, panelArea));
-
-            // Nothing further than a stroke's reach above or below both readings' curves...
-            const float top = (float) origin.y + std::min (before.top, after.top) - 8.0f;
-            const float bottom = (float) origin.y + std::max (before.bottom, after.bottom) + 8.0f;
-            for (const auto& r : region)
-            {
-                EXPECT_TRUE ((float) r.getY() >= top && (float) r.getBottom() <= bottom) << r.toString();
-            }
-
-            // ...but every pixel under either reading's curves.
-            for (const auto* curves : { &before, &after })
-                for (const auto& p : curves->points)
+                const auto pixel = (p + origin.toFloat()).toInt();
+                if (panelArea.contains (pixel))
                 {
-                    const auto pixel = (p + origin.toFloat()).toInt();
-                    if (panelArea.contains (pixel))
-                    {
-                        ASSERT_TRUE (region.containsPoint (pixel)) << p.toString();
-                    }
+                    ASSERT_TRUE (region.containsPoint (pixel)) << p.toString();
                 }
+            }
 
-            double area = 0.0;
-            for (const auto& r : region)
-                area += (double) r.getWidth() * r.getHeight();
-            largestShare = std::max (largestShare, area / ((double) panelArea.getWidth() * panelArea.getHeight()));
+        double area = 0.0;
+        for (const auto& r : region)
+            area += (double) r.getWidth() * r.getHeight();
+        largestShare = std::max (largestShare, area / ((double) panelArea.getWidth() * panelArea.getHeight()));
 
-            ASSERT_TRUE (samePicture (f.peer().picture, f.directPicture())) << "frame " << frame;
-        }
+        ASSERT_TRUE (samePicture (f.peer().picture, f.directPicture())) << "frame " << frame;
+    }
 
-        // Levels moving within a few dB of each other, as noise gives, leave most of the panel
-        // alone.
-        if (c.quietest - c.loudest < 10.0f)
-        {
-            EXPECT_LT (largestShare, 0.2);
-        }
+    // Levels moving within a few dB of each other, as noise gives, leave most of the panel
+    // alone.
+    if (c.quietest - c.loudest < 10.0f)
+    {
+        EXPECT_LT (largestShare, 0.2);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P (EditorRepaint, EditorRepaintMeters,
+    ::testing::Values (MeterCase { 1, 440, 330, -40.0f, -6.0f }, MeterCase { 3, 440, 330, -40.0f, -6.0f },
+                       MeterCase { 8, 440, 330, -48.0f, 3.0f }, MeterCase { 3, 900, 600, -23.0f, -17.0f },
+                       MeterCase { 8, 1600, 1000, -23.0f, -17.0f }),
+    [] (const auto& param)
+    {
+        const auto& c = param.param;
+        return std::to_string (c.bands) + "bands_" + std::to_string (c.width) + "x" + std::to_string (c.height);
+    });
 
 TEST (EditorRepaint, HoverFadesAdvanceOncePerFrameAndThenRestAndTheOverlayRepaintsWhileItShows)
 {
