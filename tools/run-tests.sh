@@ -129,7 +129,7 @@ for name in "${built[@]}"; do
     echo "=== $name${titles[$name]:+: ${titles[$name]}} ($(stamp))"
     if [ "$(cat "build-test-$name/build.status" 2>/dev/null)" != 0 ]; then
         # The first errors, then how the build ended.
-        grep -E -A8 'error:|Error [0-9]' "build-test-$name/build.log" | head -n 150
+        grep -E -A8 'error:|Error [0-9]' "build-test-$name/build.log" | head -n 80
         tail -n 20 "build-test-$name/build.log"
         failed+=("$name build")
         continue
