@@ -87,7 +87,7 @@ test_fuzz() { "$root/tools/run-fuzzers.sh" "build-test-$name/fuzz" "$fuzz_second
 stamp() { date -u +%H:%M:%S; }
 
 # Configures every stage; a stage whose configuration fails is not built.
-built=()
+configured=()
 for name in $stages; do
     if [ -z "${options[$name]:-}" ] || ! declare -F "test_$name" >/dev/null; then
         echo "unknown stage '$name'"
@@ -95,10 +95,11 @@ for name in $stages; do
         continue
     fi
     mkdir -p "build-test-$name"
+    rm -f "build-test-$name/build.status"
     # shellcheck disable=SC2086  # the options are words
     if cmake -S . -B "build-test-$name" -G "Unix Makefiles" "${common[@]}" ${options[$name]} \
             >"build-test-$name/configure.log" 2>&1; then
-        built+=("$name")
+        configured+=("$name")
     else
         cat "build-test-$name/configure.log"
         failed+=("$name build")
@@ -109,13 +110,13 @@ done
 # generator, whose make takes part in the job server; each build's exit status lands in
 # build-test-NAME/build.status.
 echo
-echo "=== building: ${built[*]} ($(stamp))"
+echo "=== building: ${configured[*]} ($(stamp))"
 rules=".PHONY: all"$'\n'"all:"
-for name in "${built[@]}"; do
+for name in "${configured[@]}"; do
     rules+=" build-$name"
 done
 rules+=$'\n'
-for name in "${built[@]}"; do
+for name in "${configured[@]}"; do
     folder="build-test-$name"
     rules+="build-$name:"$'\n'
     rules+=$'\t'"+@start=\$\$(date +%s); \$(MAKE) --no-print-directory -C $folder ${targets[$name]} >$folder/build.log 2>&1; "
@@ -124,7 +125,7 @@ for name in "${built[@]}"; do
 done
 make -j"$jobs" -k -f - all <<<"$rules" || true
 
-for name in "${built[@]}"; do
+for name in "${configured[@]}"; do
     echo
     echo "=== $name${titles[$name]:+: ${titles[$name]}} ($(stamp))"
     if [ "$(cat "build-test-$name/build.status" 2>/dev/null)" != 0 ]; then
