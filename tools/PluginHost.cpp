@@ -95,8 +95,9 @@ juce::MemoryBlock getComponentState (const juce::MemoryBlock& hostState)
     if (component == nullptr)
         return {};
 
+    const auto encoded = component->getAllSubText();
     juce::MemoryBlock state;
-    if (! state.fromBase64Encoding (component->getAllSubText()))
+    if (! cvx::isSafeToDecodeAsBase64 (encoded) || ! state.fromBase64Encoding (encoded))
         return {};
     return state;
 }

@@ -86,19 +86,29 @@ test_fuzz() { "$root/tools/run-fuzzers.sh" "build-test-$name/fuzz" "$fuzz_second
 
 stamp() { date -u +%H:%M:%S; }
 
-# Configures every stage; a stage whose configuration fails is not built.
-configured=()
+# Configures every stage, side by side; a stage whose configuration fails is not built.
+configure() {
+    mkdir -p "build-test-$name"
+    rm -f "build-test-$name/build.status"
+    # shellcheck disable=SC2086  # the options are words
+    cmake -S . -B "build-test-$name" -G "Unix Makefiles" "${common[@]}" ${options[$name]} \
+        >"build-test-$name/configure.log" 2>&1
+}
+
+declare -A configuring
 for name in $stages; do
     if [ -z "${options[$name]:-}" ] || ! declare -F "test_$name" >/dev/null; then
         echo "unknown stage '$name'"
         failed+=("$name")
         continue
     fi
-    mkdir -p "build-test-$name"
-    rm -f "build-test-$name/build.status"
-    # shellcheck disable=SC2086  # the options are words
-    if cmake -S . -B "build-test-$name" -G "Unix Makefiles" "${common[@]}" ${options[$name]} \
-            >"build-test-$name/configure.log" 2>&1; then
+    configure &
+    configuring[$name]=$!
+done
+configured=()
+for name in $stages; do
+    [ -n "${configuring[$name]:-}" ] || continue
+    if wait "${configuring[$name]}"; then
         configured+=("$name")
     else
         cat "build-test-$name/configure.log"

@@ -298,6 +298,15 @@ TEST (HostStateFile, ReadsThePluginsBlockOrAHostsStateAroundIt)
     const juce::MemoryBlock halfHostState (hostState.getData(), hostState.getSize() / 2);
     const juce::MemoryBlock text ("not a state", 11);
 
+    // A host's state whose component text starts with a byte count past what an int holds:
+    // the framework's decoder would size its block from it before reading a character.
+    juce::MemoryBlock hugeCount;
+    {
+        juce::XmlElement hostDocument ("VST3PluginState");
+        hostDocument.createNewChildElement ("IComponent")->addTextElement ("3000953674316.AAAA");
+        juce::AudioProcessor::copyXmlToBinary (hostDocument, hugeCount);
+    }
+
     struct Case
     {
         const char* name;
@@ -310,6 +319,7 @@ TEST (HostStateFile, ReadsThePluginsBlockOrAHostsStateAroundIt)
         { "the block after other bytes", prefixed, true },
         { "half of a host's state", halfHostState, false },
         { "text", text, false },
+        { "a host's state with an impossible byte count", hugeCount, false },
     };
 
     for (const auto& c : cases)
