@@ -53,10 +53,13 @@ namespace
         return 0;
     }
 
+    /** True when the display in DISPLAY has a window manager. xprop is given a few seconds: a
+        server that accepts a connection but never answers would otherwise hold it, and this
+        test program with it, until the test runner's timeout. */
     bool windowManagerRunning()
     {
         juce::ChildProcess xprop;
-        if (! xprop.start ("xprop -root _NET_SUPPORTING_WM_CHECK"))
+        if (! xprop.start (juce::StringArray { "timeout", "5", "xprop", "-root", "_NET_SUPPORTING_WM_CHECK" }))
             return false;
         return xprop.readAllProcessOutput().contains ("window id");
     }
@@ -68,54 +71,74 @@ namespace
     {
         /** Starts a server and its window manager. Under many parallel starts a server now and
             then announces a display that its first client still cannot open (the window
-            manager then exits at once), so a failed attempt is abandoned to its watcher, which
-            stops it when this process ends, and a fresh server is tried. */
+            manager then exits at once), or announces none at all, so a failed attempt is
+            abandoned to its watcher, which stops it when this process ends, and a fresh server
+            is tried. Every step has a deadline: a start that hangs fails this program with a
+            message instead of stalling it. */
         bool start()
         {
-            for (int attempt = 0; attempt < 5; ++attempt)
+            for (int attempt = 1; attempt <= 5; ++attempt)
             {
                 auto server = std::make_unique<juce::ChildProcess>();
                 auto windowManager = std::make_unique<juce::ChildProcess>();
-                const bool started = startAttempt (*server, *windowManager);
+                const auto failure = startAttempt (*server, *windowManager);
                 servers.push_back (std::move (server));
                 windowManagers.push_back (std::move (windowManager));
-                if (started)
+                if (failure.isEmpty())
                     return true;
+
+                std::cerr << "X display, attempt " << attempt << ": " << failure << std::endl;
             }
             return false;
         }
 
-        static bool startAttempt (juce::ChildProcess& server, juce::ChildProcess& windowManager)
+        /** Gives what went wrong, or nothing once the display has its window manager. */
+        juce::String startAttempt (juce::ChildProcess& server, juce::ChildProcess& windowManager)
         {
-            // The server picks a free display number itself and writes it to its output.
+            // The server picks a free display number itself and writes it to a file of this
+            // attempt, which is read with a deadline (a pipe would be read without one).
+            auto& numberFile = numberFiles.emplace_back (std::make_unique<juce::TemporaryFile> ("x-display"))->getFile();
             const juce::StringArray command { "sh", "-c",
-                "Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null & server=$!; "
+                "Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>\"$1\" >/dev/null 2>&1 & server=$!; "
                 "while kill -0 $PPID 2>/dev/null && kill -0 $server 2>/dev/null; do sleep 0.2; done; "
-                "kill $server 2>/dev/null" };
-            if (! server.start (command, juce::ChildProcess::wantStdOut))
-                return false;
+                "kill $server 2>/dev/null",
+                "sh", numberFile.getFullPathName() };
+            if (! server.start (command, 0))
+                return "the server could not be started";
 
-            juce::String number;
-            char c = 0;
-            while (server.readProcessOutput (&c, 1) == 1 && c != '\n')
-                number += c;
+            const auto announced = [&numberFile] { return numberFile.loadFileAsString().endsWithChar ('\n'); };
+            if (! waitFor ([&] { return announced() || ! server.isRunning(); }, 30000))
+                return "the server announced no display within 30 s";
+            if (! announced())
+                return "the server ended before it announced a display";
+
+            const auto number = numberFile.loadFileAsString().trim();
             if (number.isEmpty() || ! number.containsOnly ("0123456789"))
-                return false;
+                return "the server announced \"" + number + "\" as its display";
 
             setenv ("DISPLAY", (":" + number).toRawUTF8(), 1);
             if (! windowManager.start ("openbox", 0))
-                return false;
+                return "the window manager could not be started";
 
-            const auto end = juce::Time::getMillisecondCounter() + 30000;
-            while (juce::Time::getMillisecondCounter() < end && windowManager.isRunning())
-            {
-                if (windowManagerRunning())
-                    return true;
-                juce::Thread::sleep (20);
-            }
-            return false;
+            if (! waitFor ([&windowManager] { return ! windowManager.isRunning() || windowManagerRunning(); }, 30000))
+                return "no window manager on display :" + number + " within 30 s";
+
+            return windowManager.isRunning() ? juce::String() : "the window manager on display :" + number + " exited";
         }
 
+        static bool waitFor (const std::function<bool()>& condition, int timeoutMs)
+        {
+            const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+            while (! condition())
+            {
+                if (juce::Time::getMillisecondCounter() > end)
+                    return false;
+                juce::Thread::sleep (20);
+            }
+            return true;
+        }
+
+        std::vector<std::unique_ptr<juce::TemporaryFile>> numberFiles;
         std::vector<std::unique_ptr<juce::ChildProcess>> servers, windowManagers;
     };
 

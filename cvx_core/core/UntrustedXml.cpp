@@ -51,34 +51,125 @@ namespace
         return end > start && *end == ';' ? end : nullptr;
     }
 
+    bool isBlank (char c)
+    {
+        return c == ' ' || (c >= '\t' && c <= '\r');
+    }
+
+    const char* skipBlanks (const char* p)
+    {
+        while (isBlank (*p))
+            ++p;
+        return p;
+    }
+
+    /** The end of the XML name at p, or p itself when none starts there. A name starts with a
+        letter, '_' or ':': the framework's parser reads "1a" or "-x" as names too, but its
+        elements assert on them. */
+    const char* skipName (const char* p)
+    {
+        if (! isNameStartCharacter (*p))
+            return p;
+        while (isNameCharacter (*p))
+            ++p;
+        return p;
+    }
+
+    /** Limits counted over a whole document. The parser grows an attribute value to its exact
+        size at every character reference ("&amp;", "&#10;"), copying the whole value each
+        time: a few references cost nothing, but a long value full of them takes minutes, so
+        their count times the value's length is bounded over the document. */
+    struct DocumentCounts
+    {
+        static constexpr juce::int64 maximumReferenceCost = 1 << 26;
+
+        int depth = 0, elements = 0, attributes = 0;
+        juce::int64 referenceCost = 0;
+    };
+
+    /** The closing quote of the attribute value whose opening quote is at p, or null when the
+        text ends first, an '&' in it begins no complete reference, or its references cost too
+        much. */
+    const char* findEndOfQuotedValue (const char* p, DocumentCounts& counts)
+    {
+        const char* const valueStart = p;
+        const char quote = *p;
+        juce::int64 references = 0;
+        while (*++p != quote)
+        {
+            if (*p == 0)
+                return nullptr;
+
+            if (*p == '&')
+            {
+                ++references;
+                if ((p = findEndOfReference (p)) == nullptr)
+                    return nullptr;
+            }
+        }
+
+        counts.referenceCost += references * (juce::int64) (p - valueStart);
+        return counts.referenceCost > DocumentCounts::maximumReferenceCost ? nullptr : p;
+    }
+
+    /** The '>' that ends the start tag whose '<' is at p, or null unless the tag has exactly
+        the shape the framework's parser reads without an error: '<', a name, attributes
+        written name="value" or name='value', then '>' or "/>", with blanks between.
+        At anything else ("<;a", an attribute without '=', a value without quotes, a '<' or a
+        byte beyond ASCII between the attributes) the parser records its error but reads on
+        from the middle of the tag, as text and further elements: it then takes a '<' inside
+        what was meant as a quoted value for the start of an element, whose name may be one
+        the framework's elements assert on, and where it parts from this scan every other
+        check here stops meaning anything. */
+    const char* findEndOfStartTag (const char* p, DocumentCounts& counts)
+    {
+        const char* const nameStart = skipBlanks (p + 1);
+        p = skipName (nameStart);
+        if (p == nameStart)
+            return nullptr;
+
+        for (;;)
+        {
+            p = skipBlanks (p);
+            if (*p == '>')
+                return p;
+            if (p[0] == '/' && p[1] == '>')
+                return p + 1;
+
+            const char* const attributeName = p;
+            p = skipName (p);
+            if (p == attributeName || *(p = skipBlanks (p)) != '=')
+                return nullptr;
+
+            p = skipBlanks (p + 1);
+            if ((*p != '"' && *p != '\'') || ++counts.attributes > maximumUntrustedXmlAttributes)
+                return nullptr;
+
+            if ((p = findEndOfQuotedValue (p, counts)) == nullptr)
+                return nullptr;
+            ++p;
+        }
+    }
+
     /** True when a zero-terminated XML text holds no declaration but the XML header, nests no
         deeper than the limit and stays within the element and attribute counts. Counted
         without parsing, skipping comments, CDATA, processing instructions and quoted attribute
-        values; every '=' inside a start tag counts as an attribute.
+        values.
         The parser steps over the zero that ends its text when a character reference is cut
         off by it ("&#x59" at the very end), and it parses the name of an entity that starts
         with '<' as markup, in a string of its own that ends inside that markup. So every '&'
-        in text and attribute values must begin a complete reference, and the text may not end
-        inside a comment, CDATA section, processing instruction, tag or quoted value. Outside
-        its quoted values a start tag may hold no '<' (the parser skips comments there, and
-        with them a '>' that ends the tag here), no '&' and nothing but ASCII, and each name in
-        it must start as an XML name starts, with a letter, '_' or ':' (the framework's
-        elements assert on "1a" or "-x", which its parser reads as names).
-        The parser also grows an attribute value to its exact size at every character reference
-        ("&amp;", "&#10;"), copying the whole value each time: a few references cost nothing, but
-        a long value full of them takes minutes, so their count times the value's length is
-        bounded as well. */
+        in text and attribute values must begin a complete reference, the text may not end
+        inside a comment, CDATA section, processing instruction, tag or quoted value, and every
+        start tag must have the plain shape findEndOfStartTag accepts. */
     bool isPlainXmlWithinLimits (const char* text, int depthLimit)
     {
-        constexpr juce::int64 maximumReferenceCost = 1 << 26;
         const auto skipPast = [] (const char* p, const char* terminator) -> const char*
         {
             const auto* end = std::strstr (p, terminator);
             return end == nullptr ? nullptr : end + std::strlen (terminator) - 1;
         };
 
-        int depth = 0, elements = 0, attributes = 0;
-        juce::int64 referenceCost = 0;
+        DocumentCounts counts;
         for (const char* p = text; *p != 0; ++p)
         {
             if (*p == '&')
@@ -102,54 +193,17 @@ namespace
                 p = skipPast (p + 1, "?>");   // the declaration, the only one let through
             else if (p[1] == '/')
             {
-                --depth;
+                --counts.depth;
                 p = skipPast (p + 1, ">");
             }
             else
             {
-                if (++depth > depthLimit || ++elements > maximumUntrustedXmlElements)
+                if (++counts.depth > depthLimit || ++counts.elements > maximumUntrustedXmlElements)
                     return false;
 
-                bool inName = false;
-                for (++p; *p != '>'; ++p)
-                {
-                    if (*p == 0 || *p == '<' || *p == '&' || (unsigned char) *p >= 0x80)
-                        return false;
-
-                    const bool nameCharacter = isNameCharacter (*p);
-                    if (nameCharacter && ! inName && ! isNameStartCharacter (*p))
-                        return false;
-                    inName = nameCharacter;
-
-                    if (*p == '=' && ++attributes > maximumUntrustedXmlAttributes)
-                        return false;
-
-                    if (*p == '"' || *p == '\'')
-                    {
-                        const char* const valueStart = p;
-                        const char quote = *p;
-                        juce::int64 references = 0;
-                        while (*++p != quote)
-                        {
-                            if (*p == 0)
-                                return false;
-
-                            if (*p == '&')
-                            {
-                                ++references;
-                                if ((p = findEndOfReference (p)) == nullptr)
-                                    return false;
-                            }
-                        }
-
-                        referenceCost += references * (juce::int64) (p - valueStart);
-                        if (referenceCost > maximumReferenceCost)
-                            return false;
-                    }
-                }
-
-                if (p[-1] == '/')
-                    --depth;
+                p = findEndOfStartTag (p, counts);
+                if (p != nullptr && p[-1] == '/')
+                    --counts.depth;
             }
 
             if (p == nullptr)

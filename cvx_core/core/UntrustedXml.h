@@ -33,10 +33,11 @@ constexpr int maximumUntrustedXmlAttributes = 20000;
     values hold so many character references that the parser would take minutes over them,
     that ends inside a comment, CDATA section, processing instruction, tag or quoted value,
     that holds an '&' not beginning a complete reference ("&amp;", "&#10;", "&#xE9;"), or a
-    start tag holding, outside its quoted values, a '<', an '&', a byte beyond ASCII or a name
-    that does not start with a letter, '_' or ':' (the parser reads past the end of the text
-    at some of these, and the framework's elements assert on such names; all checked on the
-    text before anything is built), that does not parse,
+    start tag of any shape but '<', a name, attributes written name="value" or name='value',
+    then '>' or "/>", each name starting with a letter, '_' or ':' (the parser reads past the
+    end of the text at some of these, reads on from the middle of the tag after others, and
+    the framework's elements assert on other names; all checked on the text before anything
+    is built), that does not parse,
     that gives one element the same attribute twice (XML forbids it; the tree would run with
     the first and save the last), or that carries a "base64:" attribute the tree conversion
     could not decode safely. A "base64:name" attribute stands for "name" in the tree, so it may

@@ -112,6 +112,15 @@ TEST (UntrustedXml, TextTheParserWouldReadPastTheEndOfIsRefused)
         { "tag name starting with a digit", "<State><1a/></State>", false },
         { "attribute name starting with a dash", "<State -x=\"1\"/>", false },
         { "name beyond ASCII", "<State \xC3\xA9t\xC3\xA9=\"1\"/>", false },
+        // After an error in a start tag the parser reads on from the middle of the tag, and
+        // takes the '<' of what was meant as a value for an element named "062".
+        { "start tag without a name", "<State><;a b=\"1<062\"/></State>", false },
+        { "attribute without '='", "<State><a b c=\"1<062\"/></State>", false },
+        { "attribute value without quotes", "<State><a b=1 c=\"1<062\"/></State>", false },
+        { "value without quotes, which the parser drops with the rest of the tag", "<State a=\"1\" b=x c=\"2\"/>", false },
+        { "character that starts no attribute", "<State><a ;b=\"1<062\"/></State>", false },
+        { "slash apart from the closing '>'", "<State><a b=\"1\" / c=\"1<062\"/></State>", false },
+        { "blanks around the name, the '=' and between values", "< State\ta = '1'b=\"2\"\r\n/>", true },
         { "CDATA section left open", "<State><![CDATA[text", false },
         { "CDATA opener cut off", "<State><![CDA", false },
         { "comment left open", "<State><!-- note", false },
