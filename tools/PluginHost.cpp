@@ -91,7 +91,12 @@ juce::MemoryBlock getComponentState (const juce::MemoryBlock& hostState)
     if (xml == nullptr || xml->getTagName() != "VST3PluginState")
         return {};
 
-    const auto* component = xml->getChildByName ("IComponent");
+    // Found in any letter case, as the framework's own host finds it, but without its lookup,
+    // which asserts when the case differs (a damaged state may hold "icomponent").
+    const juce::XmlElement* component = nullptr;
+    for (const auto* child : xml->getChildIterator())
+        if (component == nullptr && child->getTagName().equalsIgnoreCase ("IComponent"))
+            component = child;
     if (component == nullptr)
         return {};
 

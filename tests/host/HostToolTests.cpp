@@ -307,6 +307,15 @@ TEST (HostStateFile, ReadsThePluginsBlockOrAHostsStateAroundIt)
         juce::AudioProcessor::copyXmlToBinary (hostDocument, hugeCount);
     }
 
+    // The component's element named in other letters, which the framework's own lookup finds
+    // but asserts on.
+    juce::MemoryBlock otherCase;
+    {
+        juce::XmlElement hostDocument ("VST3PluginState");
+        hostDocument.createNewChildElement ("icomponent")->addTextElement (componentState.toBase64Encoding());
+        juce::AudioProcessor::copyXmlToBinary (hostDocument, otherCase);
+    }
+
     struct Case
     {
         const char* name;
@@ -320,6 +329,7 @@ TEST (HostStateFile, ReadsThePluginsBlockOrAHostsStateAroundIt)
         { "half of a host's state", halfHostState, false },
         { "text", text, false },
         { "a host's state with an impossible byte count", hugeCount, false },
+        { "a host's state naming its component in other letters", otherCase, true },
     };
 
     for (const auto& c : cases)
