@@ -31,16 +31,25 @@ juce::File getArtifactFolder()
     return folder;
 }
 
+namespace
+{
+    /** Checks the condition, pausing between checks, until it holds (true) or the time is up. */
+    bool waitUntil (const std::function<bool()>& condition, int timeoutMs, const std::function<void()>& pause)
+    {
+        const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+        while (! condition())
+        {
+            if (juce::Time::getMillisecondCounter() > end)
+                return false;
+            pause();
+        }
+        return true;
+    }
+} // namespace
+
 bool runMessageLoopUntil (std::function<bool()> predicate, int timeoutMs)
 {
-    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
-    while (! predicate())
-    {
-        if (juce::Time::getMillisecondCounter() > end)
-            return false;
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
-    }
-    return true;
+    return waitUntil (predicate, timeoutMs, [] { juce::MessageManager::getInstance()->runDispatchLoopUntil (5); });
 }
 
 namespace
@@ -128,14 +137,7 @@ namespace
 
         static bool waitFor (const std::function<bool()>& condition, int timeoutMs)
         {
-            const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
-            while (! condition())
-            {
-                if (juce::Time::getMillisecondCounter() > end)
-                    return false;
-                juce::Thread::sleep (20);
-            }
-            return true;
+            return waitUntil (condition, timeoutMs, [] { juce::Thread::sleep (20); });
         }
 
         std::vector<std::unique_ptr<juce::TemporaryFile>> numberFiles;

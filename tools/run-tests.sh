@@ -88,6 +88,7 @@ stamp() { date -u +%H:%M:%S; }
 
 # Configures every stage, side by side; a stage whose configuration fails is not built.
 configure() {
+    local name=$1
     mkdir -p "build-test-$name"
     rm -f "build-test-$name/build.status"
     # shellcheck disable=SC2086  # the options are words
@@ -102,7 +103,7 @@ for name in $stages; do
         failed+=("$name")
         continue
     fi
-    configure &
+    configure "$name" &
     configuring[$name]=$!
 done
 configured=()
