@@ -38,10 +38,10 @@ export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$sanit
 
 # The build (CMakeLists.txt) compiles through ccache when it is installed. Paths inside this
 # checkout are hashed relative to it, so another clone of the same sources finds the results
-# too; the precompiled test headers are cacheable with the two sloppiness settings.
+# too.
 export CCACHE_BASEDIR="$root"
 export CCACHE_NOHASHDIR=1
-export CCACHE_SLOPPINESS="pch_defines,time_macros"
+export CCACHE_SLOPPINESS="time_macros"
 
 declare -A options targets titles
 

@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "CacheTestSupport.h"
 #include "plugin/PluginProcessor.h"
 
 namespace
@@ -9,15 +9,8 @@ juce::File vyxFolder()
     return vyx::test::getTestHome().getChildFile (".config/Application Support/Corvane/Vyx");
 }
 
-juce::File settingsFile()
-{
-    return vyxFolder().getChildFile ("Vyx.data");
-}
-
-juce::String encodeDocument (const juce::String& xml)
-{
-    return juce::MemoryBlock (xml.toRawUTF8(), xml.getNumBytesAsUTF8()).toBase64Encoding();
-}
+using vyx::test::encodeDocument;
+using vyx::test::settingsFile;
 
 std::unique_ptr<juce::XmlElement> decodeFile()
 {

@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "CacheTestSupport.h"
 
 #include <csignal>
 #include <sys/resource.h>
@@ -13,16 +13,8 @@ juce::File corvaneFolder()
     return vyx::test::getTestHome().getChildFile (".config/Application Support/Corvane");
 }
 
-juce::File settingsFile()
-{
-    return corvaneFolder().getChildFile ("Vyx").getChildFile ("Vyx.data");
-}
-
-/** The file form of a document: the framework's Base64 of its UTF-8 bytes. */
-juce::String encodeDocument (const juce::String& xml)
-{
-    return juce::MemoryBlock (xml.toRawUTF8(), xml.getNumBytesAsUTF8()).toBase64Encoding();
-}
+using vyx::test::encodeDocument;
+using vyx::test::settingsFile;
 
 /** The UTF-8 text held by a settings file. */
 juce::String decodeFile (const juce::File& file)

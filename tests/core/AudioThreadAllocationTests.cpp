@@ -61,7 +61,7 @@ namespace
 using vyx::test::RecordingProcessor;
 using vyx::test::TestPlayHead;
 
-constexpr double sampleRate = 48000.0;
+using vyx::test::sampleRate;
 constexpr int blockSize = 512;
 
 class AudioThreadAllocationTest : public ::testing::Test

@@ -9,7 +9,7 @@ namespace
 using vyx::test::RecordingProcessor;
 using FadeState = cvx::AudioProcessor::FadeState;
 
-constexpr double sampleRate = 48000.0;
+using vyx::test::sampleRate;
 
 /** Input sample n of channel ch: distinct, exact in single precision. */
 float inputSample (int ch, juce::int64 n)

@@ -222,4 +222,19 @@ struct StateSnapshot
     juce::String attributes;
 };
 
+/** The rate the processing-frame tests run at. */
+constexpr double sampleRate = 48000.0;
+
+/** A modulation source with a fixed output and output scale. */
+struct FixedModulator : public cvx::Modulator
+{
+    FixedModulator() = default;
+    FixedModulator (float out, float outScale) : output (out), scale (outScale) {}
+    float getOutput() const override { return output; }
+    float getOutputScale() const override { return scale; }
+
+    float output = 1.0f;
+    float scale = 1.0f;
+};
+
 } // namespace vyx::test

@@ -5,14 +5,7 @@
 namespace
 {
 
-struct FixedModulator : public cvx::Modulator
-{
-    FixedModulator (float out, float outScale) : output (out), scale (outScale) {}
-    float getOutput() const override { return output; }
-    float getOutputScale() const override { return scale; }
-
-    float output, scale;
-};
+using vyx::test::FixedModulator;
 
 struct Route
 {

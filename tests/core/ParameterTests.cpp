@@ -7,15 +7,7 @@ using vyx::test::RecordingProcessor;
 using vyx::test::rawValue;
 using vyx::test::setPlain;
 
-/** A modulation source with a fixed output and scale. */
-struct FixedModulator : public cvx::Modulator
-{
-    float getOutput() const override { return output; }
-    float getOutputScale() const override { return scale; }
-
-    float output = 1.0f;
-    float scale = 1.0f;
-};
+using vyx::test::FixedModulator;
 
 /** Records the host-side callbacks of one parameter in order. */
 struct GestureRecorder : public juce::AudioProcessorParameter::Listener

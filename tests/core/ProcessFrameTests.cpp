@@ -10,7 +10,7 @@ using vyx::test::RecordingProcessor;
 using vyx::test::TestPlayHead;
 using FadeState = cvx::AudioProcessor::FadeState;
 
-constexpr double sampleRate = 48000.0;
+using vyx::test::sampleRate;
 
 void fill (juce::AudioBuffer<float>& buffer, float value)
 {

@@ -3,7 +3,7 @@
 // its own block: also across blocks where the key stops and comes back, while the crossovers
 // move, and when only some channels exist.
 
-#include "TestSupport.h"
+#include "DspTestSupport.h"
 #include "plugin/BandSplitter.h"
 
 #include <cstring>
@@ -14,16 +14,12 @@ namespace
 using Splitter = BandSplitter<8>;
 
 constexpr double sampleRate = 48000.0;
-constexpr int maxBlock = 256;
+constexpr int maxKeyTestBlock = 256;
 
-juce::AudioBuffer<float> makeNoise (int numChannels, int length, int seed)
+/** Full-scale noise. */
+juce::AudioBuffer<float> makeFullScaleNoise (int numChannels, int length, int seed)
 {
-    juce::AudioBuffer<float> b (numChannels, length);
-    juce::Random random (seed);
-    for (int c = 0; c < numChannels; ++c)
-        for (int i = 0; i < length; ++i)
-            b.setSample (c, i, 2.0f * random.nextFloat() - 1.0f);
-    return b;
+    return vyx::test::makeNoise (numChannels, length, seed, 1.0f);
 }
 
 /** The first numSamples of every band b < numBands, channels 0 .. numChannels - 1, equal bit for bit. */
@@ -50,7 +46,7 @@ class BandSplitterKey : public ::testing::TestWithParam<KeyCase> {};
 TEST_P (BandSplitterKey, OnePassEqualsTwoSplitters)
 {
     const auto& tc = GetParam();
-    const juce::dsp::ProcessSpec setup { sampleRate, (juce::uint32) maxBlock, (juce::uint32) tc.numChannels };
+    const juce::dsp::ProcessSpec setup { sampleRate, (juce::uint32) maxKeyTestBlock, (juce::uint32) tc.numChannels };
 
     // Paired: main splits main and key together, into its own bands and key's.
     Splitter main, key;
@@ -61,8 +57,8 @@ TEST_P (BandSplitterKey, OnePassEqualsTwoSplitters)
         s->prepare (setup);
 
     const int numBlocks = (int) tc.keyOn.size();
-    const auto mainSignal = makeNoise (tc.numChannels, maxBlock * numBlocks, 3);
-    const auto keySignal = makeNoise (tc.numChannels, maxBlock * numBlocks, 4);
+    const auto mainSignal = makeFullScaleNoise (tc.numChannels, maxKeyTestBlock * numBlocks, 3);
+    const auto keySignal = makeFullScaleNoise (tc.numChannels, maxKeyTestBlock * numBlocks, 4);
     const int sizes[] { 256, 7, 64, 1, 131 };
 
     int start = 0;
@@ -132,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P (Patterns, BandSplitterKey,
 // Preparing the main splitter takes the key's states back to silence, like a fresh pair.
 TEST (BandSplitterKeyPreparation, RestartsBothLaneSets)
 {
-    const juce::dsp::ProcessSpec setup { sampleRate, (juce::uint32) maxBlock, 2 };
+    const juce::dsp::ProcessSpec setup { sampleRate, (juce::uint32) maxKeyTestBlock, 2 };
     Splitter main, key, freshMain, freshKey;
     for (auto* s : { &main, &key, &freshMain, &freshKey })
     {
@@ -141,8 +137,8 @@ TEST (BandSplitterKeyPreparation, RestartsBothLaneSets)
     }
 
     const std::vector<float> list { 200.0f, 1000.0f, 5000.0f, 20000.0f };
-    auto mainSignal = makeNoise (2, maxBlock, 8);
-    auto keySignal = makeNoise (2, maxBlock, 9);
+    auto mainSignal = makeFullScaleNoise (2, maxKeyTestBlock, 8);
+    auto keySignal = makeFullScaleNoise (2, maxKeyTestBlock, 9);
 
     main.updateCrossovers (list);
     main.processWithKey (juce::dsp::AudioBlock<float> (mainSignal), juce::dsp::AudioBlock<float> (keySignal), key);
@@ -156,8 +152,8 @@ TEST (BandSplitterKeyPreparation, RestartsBothLaneSets)
     main.processWithKey (juce::dsp::AudioBlock<float> (mainSignal), juce::dsp::AudioBlock<float> (keySignal), key);
     freshMain.processWithKey (juce::dsp::AudioBlock<float> (mainSignal), juce::dsp::AudioBlock<float> (keySignal), freshKey);
 
-    EXPECT_TRUE (sameBands (main, freshMain, 4, 2, maxBlock));
-    EXPECT_TRUE (sameBands (key, freshKey, 4, 2, maxBlock));
+    EXPECT_TRUE (sameBands (main, freshMain, 4, 2, maxKeyTestBlock));
+    EXPECT_TRUE (sameBands (key, freshKey, 4, 2, maxKeyTestBlock));
 }
 
 } // namespace

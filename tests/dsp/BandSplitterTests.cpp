@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "DspTestSupport.h"
 #include "plugin/BandSplitter.h"
 
 #include <complex>
@@ -137,17 +137,7 @@ private:
 };
 
 //==============================================================================
-juce::AudioBuffer<float> makeNoise (int numChannels, int numSamples, int seed, float peak = 0.9f)
-{
-    juce::AudioBuffer<float> buffer (numChannels, numSamples);
-    juce::Random random (seed);
-
-    for (int c = 0; c < numChannels; ++c)
-        for (int n = 0; n < numSamples; ++n)
-            buffer.setSample (c, n, peak * (2.0f * random.nextFloat() - 1.0f));
-
-    return buffer;
-}
+using vyx::test::makeNoise;
 
 const std::vector<int> irregularBlocks { 1, 7, 64, 5, 200, 512, 3, 6, 100, 2, 333 };
 

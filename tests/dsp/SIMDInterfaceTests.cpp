@@ -6,7 +6,7 @@ namespace
 using Register = cvx::dsp::SIMD_Interface::Register;
 using RegisterBlock = juce::dsp::AudioBlock<Register>;
 
-constexpr int maxBlock = 64;
+constexpr int maxInterfaceBlock = 64;
 
 /** A distinct value for every (channel, sample) of the caller's input. */
 float inputValue (size_t channel, size_t sample) { return 1.0f + (float) channel * 1000.0f + (float) sample; }
@@ -21,16 +21,16 @@ class SIMDInterfaceTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        simd.prepare (maxBlock);
+        simd.prepare (maxInterfaceBlock);
         fillScratch();
 
-        registers = RegisterBlock (registerMemory, 1, (size_t) maxBlock);
+        registers = RegisterBlock (registerMemory, 1, (size_t) maxInterfaceBlock);
         fillRegisters (untouched);
 
-        input.setSize (4, maxBlock);
+        input.setSize (4, maxInterfaceBlock);
 
         for (int c = 0; c < 4; ++c)
-            for (int n = 0; n < maxBlock; ++n)
+            for (int n = 0; n < maxInterfaceBlock; ++n)
                 input.setSample (c, n, inputValue ((size_t) c, (size_t) n));
     }
 
@@ -59,15 +59,15 @@ protected:
 
 TEST_F (SIMDInterfaceTest, PrepareAlignsAndClearsItsBlocks)
 {
-    simd.prepare (maxBlock); // again, after SetUp dirtied the scratch
+    simd.prepare (maxInterfaceBlock); // again, after SetUp dirtied the scratch
 
     auto& scratch = simd.getScratchBlock();
     auto& own = simd.getRegisterBlock();
     ASSERT_EQ (scratch.getNumChannels(), 4u);
-    ASSERT_EQ (scratch.getNumSamples(), (size_t) maxBlock);
+    ASSERT_EQ (scratch.getNumSamples(), (size_t) maxInterfaceBlock);
     ASSERT_EQ (own.getNumChannels(), 1u);
-    ASSERT_EQ (own.getNumSamples(), (size_t) maxBlock);
-    EXPECT_EQ (simd.getMaximumBlockSize(), maxBlock);
+    ASSERT_EQ (own.getNumSamples(), (size_t) maxInterfaceBlock);
+    EXPECT_EQ (simd.getMaximumBlockSize(), maxInterfaceBlock);
 
     EXPECT_EQ (reinterpret_cast<juce::pointer_sized_uint> (own.getChannelPointer (0)) % 16, 0u);
 
@@ -75,7 +75,7 @@ TEST_F (SIMDInterfaceTest, PrepareAlignsAndClearsItsBlocks)
     {
         EXPECT_EQ (reinterpret_cast<juce::pointer_sized_uint> (scratch.getChannelPointer (c)) % 16, 0u);
 
-        for (size_t n = 0; n < (size_t) maxBlock; ++n)
+        for (size_t n = 0; n < (size_t) maxInterfaceBlock; ++n)
             ASSERT_EQ (scratch.getSample ((int) c, (int) n), 0.0f) << "channel " << c << " sample " << n;
     }
 }
@@ -90,8 +90,8 @@ TEST_F (SIMDInterfaceTest, MapsChannelsToLanesAndBack)
     };
 
     const Case cases[] = {
-        { 4, 0, 0, (size_t) maxBlock },
-        { 2, 0, 0, (size_t) maxBlock },
+        { 4, 0, 0, (size_t) maxInterfaceBlock },
+        { 2, 0, 0, (size_t) maxInterfaceBlock },
         { 1, 0, 0, 17 },
         { 3, 5, 0, 20 },
         { 2, 3, 7, 30 },
@@ -109,7 +109,7 @@ TEST_F (SIMDInterfaceTest, MapsChannelsToLanesAndBack)
         auto out = registers.getSubBlock (tc.outStart, tc.numSamples);
         simd.toSIMD (in, out);
 
-        for (size_t n = 0; n < (size_t) maxBlock; ++n)
+        for (size_t n = 0; n < (size_t) maxInterfaceBlock; ++n)
         {
             for (size_t c = 0; c < 4; ++c)
             {
@@ -124,14 +124,14 @@ TEST_F (SIMDInterfaceTest, MapsChannelsToLanesAndBack)
 
         // Back into a buffer with the same channel count: the real lanes land in their
         // channels, the others overwrite the scratch.
-        juce::AudioBuffer<float> back ((int) tc.numChannels, maxBlock + 4);
+        juce::AudioBuffer<float> back ((int) tc.numChannels, maxInterfaceBlock + 4);
         back.clear();
         juce::dsp::AudioBlock<float> backBlock (back);
         auto backFrames = backBlock.getSubBlock (2, tc.numSamples);
         simd.fromSIMD (out, backFrames);
 
         for (size_t c = 0; c < tc.numChannels; ++c)
-            for (size_t n = 0; n < (size_t) maxBlock + 4; ++n)
+            for (size_t n = 0; n < (size_t) maxInterfaceBlock + 4; ++n)
             {
                 const auto expected = n >= 2 && n < 2 + tc.numSamples ? inputValue (c, tc.inStart + n - 2) : 0.0f;
                 ASSERT_EQ (back.getSample ((int) c, (int) n), expected) << "channel " << c << " sample " << n;
@@ -199,29 +199,29 @@ TEST_F (SIMDInterfaceTest, SpreadWritesTheGivenChannelsAndSkipsNullOnes)
         { 4, { true, true, true, true } },
         { 7, { false, true, false, true } },
         { 1, { true, true, false, false } },
-        { (size_t) maxBlock, { true, true, true, true } },
+        { (size_t) maxInterfaceBlock, { true, true, true, true } },
     };
 
-    for (size_t n = 0; n < (size_t) maxBlock; ++n)
+    for (size_t n = 0; n < (size_t) maxInterfaceBlock; ++n)
         for (size_t c = 0; c < 4; ++c)
             registers.getChannelPointer (0)[n].set (c, inputValue (c, n));
 
     for (const auto& tc : cases)
     {
         SCOPED_TRACE ("frames " + std::to_string (tc.numFrames));
-        juce::AudioBuffer<float> out (4, maxBlock + 1);
+        juce::AudioBuffer<float> out (4, maxInterfaceBlock + 1);
         float* channels[4];
 
         for (int c = 0; c < 4; ++c)
         {
-            juce::FloatVectorOperations::fill (out.getWritePointer (c), untouched, maxBlock + 1);
+            juce::FloatVectorOperations::fill (out.getWritePointer (c), untouched, maxInterfaceBlock + 1);
             channels[c] = tc.present[c] ? out.getWritePointer (c) : nullptr;
         }
 
         cvx::dsp::SIMD_Interface::spread (registers.getChannelPointer (0), channels, tc.numFrames);
 
         for (size_t c = 0; c < 4; ++c)
-            for (size_t n = 0; n <= (size_t) maxBlock; ++n)
+            for (size_t n = 0; n <= (size_t) maxInterfaceBlock; ++n)
             {
                 const auto expected = tc.present[c] && n < tc.numFrames ? inputValue (c, n) : untouched;
                 ASSERT_EQ (out.getSample ((int) c, (int) n), expected) << "channel " << c << " frame " << n;
@@ -291,7 +291,7 @@ TEST_F (SIMDInterfaceTest, NullChannelStopsTheFilling)
         juce::dsp::AudioBlock<float> in (pointers, tc.numChannels, tc.numSamples);
         simd.toSIMD (in, registers);
 
-        for (size_t n = 0; n < (size_t) maxBlock; ++n)
+        for (size_t n = 0; n < (size_t) maxInterfaceBlock; ++n)
             for (size_t c = 0; c < 4; ++c)
             {
                 const auto written = tc.firstScratchLane > 0 && n < tc.numSamples;

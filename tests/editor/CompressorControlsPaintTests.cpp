@@ -17,14 +17,14 @@ using vyx::test::EditorFixture;
 
 // A saturated blue, so the level curve (the theme at brightness 0.85), the compressed curve
 // (the complementary hue) and the panel (brightness 0.5) are told apart easily.
-const juce::Colour theme (0xff1f6fd6);
+using vyx::test::saturatedTheme;
 
 /** An editor showing a known theme colour, laid out, with an empty recorder. */
 struct PaintFixture : EditorFixture
 {
     PaintFixture (int width = 440, int height = 330) : EditorFixture (width, height)
     {
-        vyx.state.attributes.setProperty (cvx::State::Attributes::colour, theme.toString(), nullptr);
+        vyx.state.attributes.setProperty (cvx::State::Attributes::colour, saturatedTheme.toString(), nullptr);
         frames (3);
         gestures.clear();
     }
@@ -169,7 +169,7 @@ TEST (BandEditorPaint, SnapshotsWithOneThreeAndEightBands)
         const float h = (float) panel.getHeight();
         const int between = (int) (0.5f * (lineY (f.plain ("THD0"), h) + lineY (f.plain ("THU0"), h)));
         const int x0 = origin.x + panel.getBand (0).getX() + panel.getBand (0).getWidth() / 4;
-        EXPECT_TRUE (closeColour (image.getPixelAt (x0, origin.y + between - 10), theme.withBrightness (0.5f)));
+        EXPECT_TRUE (closeColour (image.getPixelAt (x0, origin.y + between - 10), saturatedTheme.withBrightness (0.5f)));
     }
 }
 
@@ -192,21 +192,21 @@ TEST (BandEditorPaint, HandlesRatioAreasAndTheBackgroundHaveTheirColours)
     // At rest a handle has the panel's brightness, inside the black of its ratio area.
     auto image = f.picture();
     save (image, "band-editor-colours-at-rest");
-    EXPECT_TRUE (closeColour (pixel (image, downY - 10.0f), theme.withBrightness (0.5f)));
-    EXPECT_TRUE (closeColour (pixel (image, upY + 10.0f), theme.withBrightness (0.5f)));
+    EXPECT_TRUE (closeColour (pixel (image, downY - 10.0f), saturatedTheme.withBrightness (0.5f)));
+    EXPECT_TRUE (closeColour (pixel (image, upY + 10.0f), saturatedTheme.withBrightness (0.5f)));
     EXPECT_TRUE (closeColour (pixel (image, downY - 2.0f), juce::Colours::black));
     EXPECT_TRUE (closeColour (pixel (image, downY - 17.0f), juce::Colours::black));
     EXPECT_TRUE (closeColour (pixel (image, upY + 2.0f), juce::Colours::black));
     EXPECT_TRUE (closeColour (pixel (image, upY + 17.0f), juce::Colours::black));
-    EXPECT_TRUE (closeColour (pixel (image, 0.5f * (downY + upY)), theme.withBrightness (0.5f)));
+    EXPECT_TRUE (closeColour (pixel (image, 0.5f * (downY + upY)), saturatedTheme.withBrightness (0.5f)));
 
     // Hovered for a few frames, the handle lights up to full brightness; the other stays.
     f.hover (band, { (float) cx, downY - 10.0f });
     f.frames (5);
     image = f.picture();
     save (image, "band-editor-colours-hovered-handle");
-    EXPECT_TRUE (closeColour (pixel (image, downY - 10.0f), theme.withBrightness (1.0f)));
-    EXPECT_TRUE (closeColour (pixel (image, upY + 10.0f), theme.withBrightness (0.5f)));
+    EXPECT_TRUE (closeColour (pixel (image, downY - 10.0f), saturatedTheme.withBrightness (1.0f)));
+    EXPECT_TRUE (closeColour (pixel (image, upY + 10.0f), saturatedTheme.withBrightness (0.5f)));
 
     // Hovering the crossover strip covers it with the theme colour at full brightness.
     f.hover (band, { (float) band.getWidth() - 5.0f, 0.5f * (downY + upY) });
@@ -214,13 +214,13 @@ TEST (BandEditorPaint, HandlesRatioAreasAndTheBackgroundHaveTheirColours)
     image = f.picture();
     const auto origin = f.panelOrigin();
     EXPECT_TRUE (closeColour (image.getPixelAt (origin.x + band.getRight() - 5, origin.y + (int) (0.5f * (downY + upY))),
-                              theme.withBrightness (1.0f)));
+                              saturatedTheme.withBrightness (1.0f)));
 
     // And the hover fades away again within nine frames after the pointer leaves.
     f.hover (band, { (float) cx, 0.5f * (downY + upY) });
     f.frames (9);
     image = f.picture();
-    EXPECT_TRUE (closeColour (pixel (image, downY - 10.0f), theme.withBrightness (0.5f)));
+    EXPECT_TRUE (closeColour (pixel (image, downY - 10.0f), saturatedTheme.withBrightness (0.5f)));
 }
 
 TEST (BandEditorPaint, RatioBarsGrowWithTheRatio)
@@ -329,8 +329,8 @@ TEST (BandEditorMeters, CurvesFollowTheMetersWhileCompressedAudioRuns)
     const auto image = f.picture();
     save (image, "band-editor-meters");
     const auto origin = f.panelOrigin();
-    const auto levelColour = theme.withBrightness (0.85f);
-    const auto compressedColour = theme.withRotatedHue (0.5f).withBrightness (1.0f);
+    const auto levelColour = saturatedTheme.withBrightness (0.85f);
+    const auto compressedColour = saturatedTheme.withRotatedHue (0.5f).withBrightness (1.0f);
 
     for (int i = 0; i < 3; ++i)
     {

@@ -16,7 +16,7 @@ namespace
 using vyx::test::HeadlessPeer;
 using vyx::test::HeadlessWindow;
 
-const juce::Colour theme (0xff1f6fd6);
+using vyx::test::saturatedTheme;
 
 /** A peer that keeps the window's picture and paints into it only what was asked, as the
     framework's X11 peer does: into an image that spans the areas asked for, drawn with its
@@ -86,7 +86,7 @@ struct RegionFixture
             compressed = compressedLevels[(size_t) band];
         };
 
-        vyx.state.attributes.setProperty (cvx::State::Attributes::colour, theme.toString(), nullptr);
+        vyx.state.attributes.setProperty (cvx::State::Attributes::colour, saturatedTheme.toString(), nullptr);
         setPlain ("NUM", (float) numBands);
         for (int i = 0; i + 1 < numBands; ++i)
             hostParameter ("CR" + juce::String (i)).setValueNotifyingHost ((float) (i + 1) / (float) numBands);

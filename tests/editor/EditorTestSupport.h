@@ -126,4 +126,7 @@ private:
     juce::int64 eventTime = 0;  // synthesized clock, far apart per press: no double clicks
 };
 
+/** A saturated blue theme colour, far from every other colour the editor draws with. */
+inline const juce::Colour saturatedTheme { 0xff1f6fd6 };
+
 } // namespace vyx::test

@@ -13,9 +13,6 @@ namespace vyx::test
 {
 namespace
 {
-    // Real windows need the window manager up before the first test touches one.
-    [[maybe_unused]] const bool windowManagerInUse = useWindowManager();
-
     void pump (int milliseconds)
     {
         juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);

@@ -7,9 +7,6 @@ namespace vyx::test
 namespace
 {
 
-// Real windows need the window manager up before the first test touches one.
-[[maybe_unused]] const bool windowManagerInUse = useWindowManager();
-
 /** Runs a command line to its end; true when it exited with 0. */
 bool run (const juce::String& command)
 {

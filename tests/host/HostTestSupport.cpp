@@ -3,6 +3,13 @@
 namespace vyx::test
 {
 
+namespace
+{
+    // The editor and preset tests open real windows: the window manager is up before the
+    // first test touches one.
+    [[maybe_unused]] const bool windowManagerInUse = useWindowManager();
+} // namespace
+
 std::unique_ptr<juce::AudioPluginInstance> loadBuiltPlugin (double sampleRate, int blockSize)
 {
     const auto bundle = host::getBuiltBundle();
