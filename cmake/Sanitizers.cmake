@@ -37,6 +37,7 @@ else()
 endif()
 
 # Sanitized code at -O0 is slow enough to make the audio tests crawl; -O1 keeps the stack
-# traces readable and the reports exact.
-string(APPEND CMAKE_C_FLAGS_DEBUG " -O1")
-string(APPEND CMAKE_CXX_FLAGS_DEBUG " -O1")
+# traces readable and the reports exact, and line tables (-g1) are all a report needs. They
+# must follow the framework's recommended flags, which give Debug builds -g -O0
+# (VYX_LATE_COMPILE_OPTIONS, cmake/VyxJuce.cmake).
+set(VYX_LATE_COMPILE_OPTIONS $<$<CONFIG:Debug>:-O1$<SEMICOLON>-g1>)

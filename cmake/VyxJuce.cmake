@@ -10,9 +10,14 @@ target_compile_definitions(vyx_juce_config INTERFACE
     JUCE_DISPLAY_SPLASH_SCREEN=0
     JUCE_REPORT_APP_USAGE=0
     JUCE_SILENCE_XCODE_15_LINKER_WARNING=1)
+# Options of this build that override the framework's recommended ones come after them on the
+# command line: usage requirements are added in the order the libraries are linked.
+add_library(vyx_late_options INTERFACE)
+target_compile_options(vyx_late_options INTERFACE ${VYX_LATE_COMPILE_OPTIONS})
 target_link_libraries(vyx_juce_config INTERFACE
     juce::juce_recommended_config_flags
-    juce::juce_recommended_warning_flags)
+    juce::juce_recommended_warning_flags
+    vyx_late_options)
 
 # Release builds optimise the plug-in across its whole program at link time. Only the code that
 # goes into it (the framework, the maker library, the product) is compiled for that, and keeps

@@ -229,6 +229,13 @@ namespace
         while (juce::Time::getMillisecondCounter() < deadline)
         {
             juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+            // The window manager's late answer to the window's first size can set the editor
+            // back to it: the size asked for is given again until the window keeps it.
+            if (width && height && (editor->getWidth() != *width || editor->getHeight() != *height))
+            {
+                editor->setSize (*width, *height);
+                continue;
+            }
             window = findPluginWindow (x.display, hostWindow);
             if (window && window->width == editor->getWidth() && window->height == editor->getHeight())
             {
