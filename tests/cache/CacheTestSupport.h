@@ -5,10 +5,16 @@
 namespace vyx::test
 {
 
-/** The product's settings file in the tests' home folder. */
+/** The product's settings folder in the tests' home folder. */
+inline juce::File settingsFolder()
+{
+    return getTestHome().getChildFile (".config/Application Support/Corvane/Vyx");
+}
+
+/** The product's settings file. */
 inline juce::File settingsFile()
 {
-    return getTestHome().getChildFile (".config/Application Support/Corvane/Vyx/Vyx.data");
+    return settingsFolder().getChildFile ("Vyx.data");
 }
 
 /** The file form of a settings document: the framework's Base64 of its UTF-8 bytes. */

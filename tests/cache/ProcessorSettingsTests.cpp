@@ -4,13 +4,9 @@
 namespace
 {
 
-juce::File vyxFolder()
-{
-    return vyx::test::getTestHome().getChildFile (".config/Application Support/Corvane/Vyx");
-}
-
 using vyx::test::encodeDocument;
 using vyx::test::settingsFile;
+using vyx::test::settingsFolder;
 
 std::unique_ptr<juce::XmlElement> decodeFile()
 {
@@ -35,21 +31,21 @@ protected:
         // Every processor starts the version query: it must stay on this machine.
         ASSERT_TRUE (cvx::api::url.startsWith ("http://127.0.0.1")) << cvx::api::url;
         ASSERT_TRUE (vyx::test::getTestHome().isDirectory());
-        vyxFolder().getParentDirectory().deleteRecursively();
+        settingsFolder().getParentDirectory().deleteRecursively();
     }
 
-    void TearDown() override { vyxFolder().getParentDirectory().deleteRecursively(); }
+    void TearDown() override { settingsFolder().getParentDirectory().deleteRecursively(); }
 };
 
 TEST_F (ProcessorSettingsTest, FreshProcessorCreatesTheFolderAndFileAndWritesItBack)
 {
-    ASSERT_FALSE (vyxFolder().exists());
+    ASSERT_FALSE (settingsFolder().exists());
 
     {
         std::unique_ptr<juce::AudioProcessor> processor (createPluginFilter());
         ASSERT_NE (processor, nullptr);
 
-        EXPECT_TRUE (vyxFolder().isDirectory());
+        EXPECT_TRUE (settingsFolder().isDirectory());
         EXPECT_TRUE (settingsFile().existsAsFile());
         EXPECT_EQ (settingsFile().getSize(), 0);
         EXPECT_TRUE (settingsOf (*processor).isEmpty());
@@ -65,7 +61,7 @@ TEST_F (ProcessorSettingsTest, FreshProcessorCreatesTheFolderAndFileAndWritesItB
 TEST_F (ProcessorSettingsTest, ValuesOnDiskSurviveAProcessorLifetime)
 {
     // Stored under another root tag, so the file read afterwards proves it was rewritten.
-    ASSERT_TRUE (vyxFolder().createDirectory().wasOk());
+    ASSERT_TRUE (settingsFolder().createDirectory().wasOk());
     ASSERT_TRUE (settingsFile().replaceWithText (
         encodeDocument ("<Legacy theme=\"dark\" zoom=\"1.25\" name=\"K&#246;ln &amp; co\"/>")));
 

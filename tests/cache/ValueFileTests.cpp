@@ -10,7 +10,7 @@ using cvx::cache::ValueFile;
 
 juce::File corvaneFolder()
 {
-    return vyx::test::getTestHome().getChildFile (".config/Application Support/Corvane");
+    return vyx::test::settingsFolder().getParentDirectory();
 }
 
 using vyx::test::encodeDocument;

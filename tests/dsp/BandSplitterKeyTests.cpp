@@ -16,11 +16,7 @@ using Splitter = BandSplitter<8>;
 constexpr double sampleRate = 48000.0;
 constexpr int maxKeyTestBlock = 256;
 
-/** Full-scale noise. */
-juce::AudioBuffer<float> makeFullScaleNoise (int numChannels, int length, int seed)
-{
-    return vyx::test::makeNoise (numChannels, length, seed, 1.0f);
-}
+using vyx::test::makeNoise;
 
 /** The first numSamples of every band b < numBands, channels 0 .. numChannels - 1, equal bit for bit. */
 ::testing::AssertionResult sameBands (Splitter& a, Splitter& b, int numBands, int numChannels, int numSamples)
@@ -57,8 +53,8 @@ TEST_P (BandSplitterKey, OnePassEqualsTwoSplitters)
         s->prepare (setup);
 
     const int numBlocks = (int) tc.keyOn.size();
-    const auto mainSignal = makeFullScaleNoise (tc.numChannels, maxKeyTestBlock * numBlocks, 3);
-    const auto keySignal = makeFullScaleNoise (tc.numChannels, maxKeyTestBlock * numBlocks, 4);
+    const auto mainSignal = makeNoise (tc.numChannels, maxKeyTestBlock * numBlocks, 3, 1.0f);
+    const auto keySignal = makeNoise (tc.numChannels, maxKeyTestBlock * numBlocks, 4, 1.0f);
     const int sizes[] { 256, 7, 64, 1, 131 };
 
     int start = 0;
@@ -137,8 +133,8 @@ TEST (BandSplitterKeyPreparation, RestartsBothLaneSets)
     }
 
     const std::vector<float> list { 200.0f, 1000.0f, 5000.0f, 20000.0f };
-    auto mainSignal = makeFullScaleNoise (2, maxKeyTestBlock, 8);
-    auto keySignal = makeFullScaleNoise (2, maxKeyTestBlock, 9);
+    auto mainSignal = makeNoise (2, maxKeyTestBlock, 8, 1.0f);
+    auto keySignal = makeNoise (2, maxKeyTestBlock, 9, 1.0f);
 
     main.updateCrossovers (list);
     main.processWithKey (juce::dsp::AudioBlock<float> (mainSignal), juce::dsp::AudioBlock<float> (keySignal), key);
